@@ -1,0 +1,22 @@
+#pragma once
+
+#include <filesystem>
+
+// The program's data folder, $XDG_DATA_HOME/Qopra: log, settings, working folders, waiting page and
+// the register of printed documents.
+class DataFolder {
+public:
+    // The folder in use (empty when the program runs without one).
+    static std::filesystem::path Path();
+    static void SetPath(const std::filesystem::path& path);
+    // $XDG_DATA_HOME/Qopra, or ~/.local/share/Qopra.
+    static std::filesystem::path Locate();
+    // Copies the installed defaults into a folder that does not exist yet; true when the folder exists
+    // afterwards.
+    static bool Provision(const std::filesystem::path& folder, const std::filesystem::path& defaults);
+    // share/qopra beside the executable's bin folder.
+    static std::filesystem::path InstalledDefaults();
+    static std::filesystem::path ExecutableFolder();
+    // The waiting page shown while a PDF is printed.
+    static std::filesystem::path WaitingPage();
+};

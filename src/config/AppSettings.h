@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The settings record of the process, filled once from "qopra.xml" and written back by the settings
+// window. Network threads read the printer list and the aliases while the GUI thread may rebuild
+// them, so those two go through the lock; the other fields are plain values read at the moment of use.
+class AppSettings {
+public:
+    static constexpr const char* kDefaultLocalPort = "2001";
+    static constexpr const char* kDefaultPadPort = "2000";
+    static constexpr std::int32_t kDefaultDelay = 30000;
+    static constexpr int kDefaultCodePage = 1252;
+
+    // The process-wide record.
+    static AppSettings& Instance();
+
+    AppSettings() = default;
+    AppSettings(const AppSettings&) = delete;
+    AppSettings& operator=(const AppSettings&) = delete;
+
+    bool Load(const std::string& filePath);
+    bool Save();
+
+    void SetAlias(const std::string& printerName, const std::string& alias);
+    std::string GetAlias(const std::string& printerName) const;
+    std::string ResolvePrinterName(const std::string& name) const;
+    std::vector<std::string> GetPublishedPrinters() const;
+    static std::string GetMacForAddress(const std::string& ipv4Text);
+
+    std::vector<std::string> Printers() const;
+    void SetPrinters(std::vector<std::string> names);
+    std::map<std::string, std::string> Aliases() const;
+
+    std::string local_port = kDefaultLocalPort;
+    std::string pad_port = kDefaultPadPort;
+    std::string local_address;
+    std::string mac;
+    std::atomic<bool> backup = false;
+    std::uint16_t language = 0;
+    std::atomic<std::int32_t> delay = kDefaultDelay;
+    // Windows code page of the text on the wire; the optional element "codepage".
+    int codepage = kDefaultCodePage;
+    std::string path;
+
+private:
+    void SetAliasLocked(const std::string& printerName, const std::string& alias);
+
+    mutable std::mutex listLock;
+    std::vector<std::string> printers;
+    std::map<std::string, std::string> aliases;
+};

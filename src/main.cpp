@@ -1,0 +1,6 @@
+#include "app/gui/CQopraApp.h"
+
+int main(int argc, char** argv) {
+    CQopraApp application;
+    return application.Run(argc, argv);
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+class TCPXmlManager;
+class ITCPClient;
+
+// Carries out the print command that `handler`'s command object has just read, on the connection that
+// delivered it, and answers the device with a print result.
+void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection);

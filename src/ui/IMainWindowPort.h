@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "print/PrintJobRecord.h"
+
+// What workers may ask of the main window. Implemented on the GUI side; calls come from any thread
+// and are queued to the GUI thread. A null port means "no main window".
+class IMainWindowPort {
+public:
+    virtual ~IMainWindowPort() = default;
+    // Hands a print-job record to the main window (posted; the window owns it from now on).
+    virtual void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) = 0;
+    // Shows the waiting page (refreshing it when asked) and waits at most `timeout` for the window to
+    // have done so. Returns false on time-out.
+    virtual bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) = 0;
+};

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "app/EventLog.h"
+#include "app/UTF16File.h"
+#include "support/FileBytes.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::istringstream in(bytes);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(EventLogFormat, LineHoldsTickTimeAndMessage) {
+    TempDir dir;
+    EventLog log;
+    log.SetFileName(dir / "qopra.log");
+    log.WriteMessage("START service");
+    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(-?\d+ - \d\d:\d\d:\d\d START service)"))) << lines[0];
+}
+
+TEST(EventLogFormat, LongMessageIsCutAndWideCharactersBecomeQuestionMarks) {
+    TempDir dir;
+    EventLog log;
+    log.SetFileName(dir / "qopra.log");
+    log.WriteMessage(std::string(20000, 'x'));
+    log.WriteMessage("caf\xC3\xA9 \xE2\x82\xAC \xE4\xB8\xAD end");
+    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string first = lines[0].substr(lines[0].find(' ', lines[0].find(" - ") + 3) + 1);
+    EXPECT_EQ(first, std::string(EventLog::kMessageLimit, 'x'));
+    // The line is complete: Latin-1 characters as their byte, anything else as "?".
+    EXPECT_NE(lines[1].find("caf\xE9 ? ? end"), std::string::npos) << lines[1];
+}
+
+TEST(EventLogFile, DeletedFileIsCreatedAgainAndEmptyNameWritesNothing) {
+    TempDir dir;
+    EventLog log;
+    log.WriteMessage("before a name");
+    log.SetFileName(dir / "qopra.log");
+    log.WriteMessage("one");
+    std::filesystem::remove(dir / "qopra.log");
+    log.WriteMessage("two");
+    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("two"), std::string::npos);
+
+    EventLog missingFolder;
+    missingFolder.SetFileName(dir / "no-such-folder" / "qopra.log");
+    missingFolder.WriteMessage("dropped");
+    EXPECT_FALSE(std::filesystem::exists(dir / "no-such-folder"));
+}
+
+TEST(EventLogThreads, LinesOfManyThreadsNeverInterleave) {
+    TempDir dir;
+    EventLog log;
+    log.SetFileName(dir / "qopra.log");
+    constexpr int kThreads = 4;
+    constexpr int kLinesEach = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&log, t] {
+            for (int i = 0; i < kLinesEach; ++i) {
+                log.WriteMessage("thread " + std::to_string(t) + " line " + std::to_string(i) + std::string(300, 'a' + t));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesEach));
+    const std::regex whole(R"(-?\d+ - \d\d:\d\d:\d\d thread (\d) line \d+([a-d]{300}))");
+    for (const auto& line : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, whole)) << line;
+        EXPECT_EQ(match[2].str(), std::string(300, static_cast<char>('a' + std::stoi(match[1].str()))));
+    }
+}
+
+TEST(UTF16FileTest, WritesByteOrderMarkAndLittleEndianUnits) {
+    TempDir dir;
+    const std::string path = (dir / "register.xml").string();
+    UTF16File file;
+    file.Open(path, true);
+    file.WriteLine("abc");
+    file.Close();
+    EXPECT_EQ(ReadFileBytes(path), std::string("\xFF\xFE" "a\0b\0c\0\n\0", 10));
+    EXPECT_EQ(file.ReadAll(), "abc\n");
+    EXPECT_EQ(file.GetPath(), path);
+}
+
+TEST(UTF16FileTest, ReadAllOfMissingEmptyOrOneByteFileIsEmpty) {
+    TempDir dir;
+    UTF16File file;
+    file.Open((dir / "missing").string(), false);
+    EXPECT_EQ(file.ReadAll(), "");
+    WriteFileBytes(dir / "empty", "");
+    file.Open((dir / "empty").string(), false);
+    EXPECT_EQ(file.ReadAll(), "");
+    WriteFileBytes(dir / "one", "\xFF");
+    file.Open((dir / "one").string(), false);
+    EXPECT_EQ(file.ReadAll(), "");
+}
+
+TEST(UTF16FileTest, WriteWithoutCreateWritesNothingAndNonLatinTextRoundTrips) {
+    TempDir dir;
+    const std::string path = (dir / "text").string();
+    UTF16File file;
+    file.Open(path, false);
+    file.WriteLine("lost");
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    file.Open(path, true);
+    file.Write("\xE4\xB8\xAD\xF0\x9F\x96\xA8");
+    file.Close();
+    EXPECT_EQ(file.ReadAll(), "\xE4\xB8\xAD\xF0\x9F\x96\xA8");
+}
