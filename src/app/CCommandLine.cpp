@@ -14,7 +14,9 @@ constexpr std::string_view kCheckState = "checkstate";
 constexpr std::string_view kCheckStateAssignment = "checkstate=";
 constexpr std::string_view kHeadless = "headless";
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == AsciiLower(prefix);

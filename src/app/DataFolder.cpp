@@ -46,8 +46,9 @@ bool DataFolder::Provision(const std::filesystem::path& folder, const std::files
     }
     // Settings and the waiting page come from the installation; a missing default is no reason to
     // run without a data folder.
-    std::filesystem::copy(defaults, folder,
-                          std::filesystem::copy_options::recursive | std::filesystem::copy_options::skip_existing, error);
+    std::filesystem::copy(
+        defaults, folder,
+        std::filesystem::copy_options::recursive | std::filesystem::copy_options::skip_existing, error);
     return true;
 }
 
@@ -61,4 +62,6 @@ std::filesystem::path DataFolder::InstalledDefaults() {
     return ExecutableFolder().parent_path() / "share" / "qopra";
 }
 
-std::filesystem::path DataFolder::WaitingPage() { return Path() / "Htm" / "waiting.htm"; }
+std::filesystem::path DataFolder::WaitingPage() {
+    return Path() / "Htm" / "waiting.htm";
+}

@@ -19,7 +19,9 @@ std::string Utf16LeBytes(const std::u16string& text) {
 
 } // namespace
 
-UTF16File::~UTF16File() { Close(); }
+UTF16File::~UTF16File() {
+    Close();
+}
 
 void UTF16File::Open(const std::string& filePath, bool create) {
     path = filePath;
@@ -41,7 +43,9 @@ void UTF16File::Close() {
     }
 }
 
-void UTF16File::WriteLine(const std::string& text) { Write(text + "\n"); }
+void UTF16File::WriteLine(const std::string& text) {
+    Write(text + "\n");
+}
 
 void UTF16File::Write(const std::string& text) {
     if (file == nullptr) {

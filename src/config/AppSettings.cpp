@@ -74,10 +74,9 @@ bool AppSettings::Load(const std::string& filePath) {
         return false;
     }
     try {
-        for (auto [query, field] : {std::pair{"//settings/local_port", &local_port},
-                                    std::pair{"//settings/pad_port", &pad_port},
-                                    std::pair{"//settings/local_address", &local_address},
-                                    std::pair{"//settings/mac", &mac}}) {
+        for (auto [query, field] :
+             {std::pair{"//settings/local_port", &local_port}, std::pair{"//settings/pad_port", &pad_port},
+              std::pair{"//settings/local_address", &local_address}, std::pair{"//settings/mac", &mac}}) {
             if (pugi::xml_node node = First(document, query)) {
                 *field = XmlFile::TextContent(node);
             }
@@ -128,9 +127,9 @@ bool AppSettings::Save() {
         return false;
     }
     try {
-        for (auto [query, field] : {std::pair{"//settings/local_port", &local_port},
-                                    std::pair{"//settings/pad_port", &pad_port},
-                                    std::pair{"//settings/local_address", &local_address}}) {
+        for (auto [query, field] :
+             {std::pair{"//settings/local_port", &local_port}, std::pair{"//settings/pad_port", &pad_port},
+              std::pair{"//settings/local_address", &local_address}}) {
             if (pugi::xml_node node = First(document, query)) {
                 SetText(node, *field);
             }

@@ -14,7 +14,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
         return false;
     }
     // Keep the permissions of the file being replaced.
-    struct stat old{};
+    struct stat old {};
     if (::stat(path.c_str(), &old) == 0) {
         ::fchmod(fd, old.st_mode & 07777);
     } else {

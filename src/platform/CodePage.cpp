@@ -1,5 +1,6 @@
 #include "platform/CodePage.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <iconv.h>
@@ -11,7 +12,9 @@ namespace {
 
 constexpr const char* kUtf8 = "UTF-8";
 
-std::string IconvName(int number) { return "CP" + std::to_string(number); }
+std::string IconvName(int number) {
+    return "CP" + std::to_string(number);
+}
 
 bool IsAscii(std::string_view text) {
     for (char c : text) {

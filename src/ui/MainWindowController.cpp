@@ -9,12 +9,15 @@ constexpr const char* kSettingsFileName = "qopra.xml";
 
 } // namespace
 
-MainWindowController::MainWindowController(ITraceSink* sink, QObject* parent) : QObject(parent), traceSink(sink) {
+MainWindowController::MainWindowController(ITraceSink* sink, QObject* parent)
+    : QObject(parent), traceSink(sink) {
     networkRetry.setInterval(kNetworkRetryMilliseconds);
     connect(&networkRetry, &QTimer::timeout, this, [this] { StartNetwork(); });
 }
 
-MainWindowController::~MainWindowController() { Shutdown(); }
+MainWindowController::~MainWindowController() {
+    Shutdown();
+}
 
 void MainWindowController::Initialise() {
     AppSettings::Instance().Load((DataFolder::Path() / kSettingsFileName).string());
@@ -43,4 +46,6 @@ bool MainWindowController::StartNetwork() {
 
 void MainWindowController::PostPrintDocument(std::unique_ptr<PrintJobRecord>) {}
 
-bool MainWindowController::ShowWaitingPage(bool, std::chrono::milliseconds) { return true; }
+bool MainWindowController::ShowWaitingPage(bool, std::chrono::milliseconds) {
+    return true;
+}

@@ -39,9 +39,10 @@ TEST_F(AppSettingsFile, MissingFileKeepsDefaultsAndSaveWritesNothing) {
 }
 
 TEST_F(AppSettingsFile, ValuesAreReadAsTheyStand) {
-    settings.Load(Write("<local_port></local_port><pad_port>9100</pad_port><local_address>10.0.0.2</local_address>"
-                        "<mac>AA-BB-CC-DD-EE-FF</mac><printers><printer>B</printer><printer>A</printer>"
-                        "<printer>B</printer></printers><lang>it-IT</lang><delay>  -45ms</delay>"));
+    settings.Load(
+        Write("<local_port></local_port><pad_port>9100</pad_port><local_address>10.0.0.2</local_address>"
+              "<mac>AA-BB-CC-DD-EE-FF</mac><printers><printer>B</printer><printer>A</printer>"
+              "<printer>B</printer></printers><lang>it-IT</lang><delay>  -45ms</delay>"));
     EXPECT_EQ(settings.local_port, "");
     EXPECT_EQ(settings.pad_port, "9100");
     EXPECT_EQ(settings.local_address, "10.0.0.2");
@@ -58,8 +59,8 @@ TEST_F(AppSettingsFile, LanguageAndDelayFallbacks) {
         std::int32_t delay;
     };
     for (const Case& c : {Case{"", 2057, 30000}, Case{"<lang>EN-GB</lang><delay>abc</delay>", 0, 0},
-                          Case{"<lang>en_GB</lang><delay></delay>", 0, 0}, Case{"<lang></lang><delay>12</delay>", 0, 12},
-                          Case{"<lang>de</lang>", 7, 30000}}) {
+                          Case{"<lang>en_GB</lang><delay></delay>", 0, 0},
+                          Case{"<lang></lang><delay>12</delay>", 0, 12}, Case{"<lang>de</lang>", 7, 30000}}) {
         AppSettings fresh;
         fresh.Load(Write(c.body));
         EXPECT_EQ(fresh.language, c.language) << c.body;
@@ -68,9 +69,10 @@ TEST_F(AppSettingsFile, LanguageAndDelayFallbacks) {
 }
 
 TEST_F(AppSettingsFile, BackupIsOnOnlyForExactlyOne) {
-    for (const auto& [body, on] : {std::pair{"<backup>1</backup>", true}, std::pair{"<backup> 1</backup>", false},
-                                   std::pair{"<backup></backup>", false}, std::pair{"<backup>yes</backup>", false},
-                                   std::pair{"", false}}) {
+    for (const auto& [body, on] :
+         {std::pair{"<backup>1</backup>", true}, std::pair{"<backup> 1</backup>", false},
+          std::pair{"<backup></backup>", false}, std::pair{"<backup>yes</backup>", false},
+          std::pair{"", false}}) {
         AppSettings fresh;
         fresh.Load(Write(body));
         EXPECT_EQ(fresh.backup, on) << body;
@@ -78,8 +80,9 @@ TEST_F(AppSettingsFile, BackupIsOnOnlyForExactlyOne) {
 }
 
 TEST_F(AppSettingsFile, AliasesSplitAtTheFirstBarAndLaterEntriesWin) {
-    settings.Load(Write("<aliases><alias>P1|Desk|2</alias><alias>P2|</alias><alias>P3</alias>"
-                        "<alias>P4|Old</alias><alias>P4|New</alias><alias>P5|Gone</alias><alias>P5|</alias></aliases>"));
+    settings.Load(Write(
+        "<aliases><alias>P1|Desk|2</alias><alias>P2|</alias><alias>P3</alias>"
+        "<alias>P4|Old</alias><alias>P4|New</alias><alias>P5|Gone</alias><alias>P5|</alias></aliases>"));
     EXPECT_EQ(settings.Aliases(), (std::map<std::string, std::string>{{"P1", "Desk|2"}, {"P4", "New"}}));
     EXPECT_EQ(settings.GetAlias("P1"), "Desk|2");
     EXPECT_EQ(settings.GetAlias("p1"), "p1");
@@ -103,8 +106,9 @@ TEST_F(AppSettingsFile, ResolveAndPublishThroughAliases) {
 }
 
 TEST_F(AppSettingsFile, SaveUpdatesExistingElementsAndAppendsMissingOnes) {
-    settings.Load(Write("<!-- kept --><pad_port>2000</pad_port><lang>fr-FR</lang><delay>5</delay><extra a=\"1\">x</extra>"
-                        "<aliases><alias>B|b</alias>text</aliases>"));
+    settings.Load(Write(
+        "<!-- kept --><pad_port>2000</pad_port><lang>fr-FR</lang><delay>5</delay><extra a=\"1\">x</extra>"
+        "<aliases><alias>B|b</alias>text</aliases>"));
     settings.pad_port = "2100";
     settings.local_port = "2200";
     settings.backup = true;
@@ -113,16 +117,18 @@ TEST_F(AppSettingsFile, SaveUpdatesExistingElementsAndAppendsMissingOnes) {
     settings.SetAlias("B", "");
     settings.SetAlias("A & B", "ab");
     ASSERT_TRUE(settings.Save());
-    EXPECT_EQ(Content(), "<?xml version=\"1.0\"?><settings><!-- kept --><pad_port>2100</pad_port><lang>fr-FR</lang>"
-                         "<delay>5</delay><extra a=\"1\">x</extra><aliases><alias>A &amp; B|ab</alias>"
-                         "<alias>Z|zed</alias></aliases><mac/><backup>1</backup><printers><printer>Z</printer>"
-                         "<printer>A &amp; B</printer></printers></settings>");
+    EXPECT_EQ(Content(),
+              "<?xml version=\"1.0\"?><settings><!-- kept --><pad_port>2100</pad_port><lang>fr-FR</lang>"
+              "<delay>5</delay><extra a=\"1\">x</extra><aliases><alias>A &amp; B|ab</alias>"
+              "<alias>Z|zed</alias></aliases><mac/><backup>1</backup><printers><printer>Z</printer>"
+              "<printer>A &amp; B</printer></printers></settings>");
 }
 
 TEST_F(AppSettingsFile, SaveWritesTheMacOfTheChosenAddress) {
     const auto adapters = ListNetworkAdapters();
-    const auto withAddress = std::find_if(adapters.begin(), adapters.end(),
-                                          [](const NetworkAdapter& a) { return !a.addresses.empty() && !a.mac.empty(); });
+    const auto withAddress = std::find_if(adapters.begin(), adapters.end(), [](const NetworkAdapter& a) {
+        return !a.addresses.empty() && !a.mac.empty();
+    });
     if (withAddress == adapters.end()) {
         GTEST_SKIP() << "no network adapter with an IPv4 address";
     }

@@ -36,7 +36,8 @@ TEST(CCommandLineOptions, CheckStateReadsTheNumberAfterTheAssignment) {
 }
 
 TEST(CCommandLineOptions, SeveralOptionsAndUnknownParameters) {
-    const StartupFlags flags = Parse({"-forceAdmin", "-autostartcheck", "-checkstate=1", "-p", "report.pdf", "-headless"});
+    const StartupFlags flags =
+        Parse({"-forceAdmin", "-autostartcheck", "-checkstate=1", "-p", "report.pdf", "-headless"});
     EXPECT_TRUE(flags.forceAdmin);
     EXPECT_TRUE(flags.autostartCheck);
     EXPECT_EQ(flags.checkState, 1);

@@ -30,7 +30,8 @@ TEST(EventLogFormat, LineHoldsTickTimeAndMessage) {
     log.WriteMessage("START service");
     const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(-?\d+ - \d\d:\d\d:\d\d START service)"))) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(-?\d+ - \d\d:\d\d:\d\d START service)")))
+        << lines[0];
 }
 
 TEST(EventLogFormat, LongMessageIsCutAndWideCharactersBecomeQuestionMarks) {
@@ -75,7 +76,8 @@ TEST(EventLogThreads, LinesOfManyThreadsNeverInterleave) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&log, t] {
             for (int i = 0; i < kLinesEach; ++i) {
-                log.WriteMessage("thread " + std::to_string(t) + " line " + std::to_string(i) + std::string(300, 'a' + t));
+                log.WriteMessage("thread " + std::to_string(t) + " line " + std::to_string(i) +
+                                 std::string(300, 'a' + t));
             }
         });
     }
@@ -99,7 +101,9 @@ TEST(UTF16FileTest, WritesByteOrderMarkAndLittleEndianUnits) {
     file.Open(path, true);
     file.WriteLine("abc");
     file.Close();
-    EXPECT_EQ(ReadFileBytes(path), std::string("\xFF\xFE" "a\0b\0c\0\n\0", 10));
+    EXPECT_EQ(ReadFileBytes(path), std::string("\xFF\xFE"
+                                               "a\0b\0c\0\n\0",
+                                               10));
     EXPECT_EQ(file.ReadAll(), "abc\n");
     EXPECT_EQ(file.GetPath(), path);
 }

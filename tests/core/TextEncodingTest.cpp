@@ -13,7 +13,8 @@ TEST(CodePageConversion, Windows1252RoundTripsItsCharactersAndReplacesOthers) {
 }
 
 TEST(CodePageConversion, OtherCodePagesAndUnknownNumbers) {
-    EXPECT_EQ(CodePage(1251).Encode("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80"), "\xCF\xF0\xE8\xED\xF2\xE5\xF0");
+    EXPECT_EQ(CodePage(1251).Encode("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80"),
+              "\xCF\xF0\xE8\xED\xF2\xE5\xF0");
     EXPECT_EQ(CodePage(1250).Decode("\x9A"), "\xC5\xA1");
     EXPECT_TRUE(CodePage(1252).IsSupported());
     EXPECT_FALSE(CodePage(99999).IsSupported());
@@ -21,7 +22,10 @@ TEST(CodePageConversion, OtherCodePagesAndUnknownNumbers) {
 
 TEST(UnicodeText, MalformedInputAndCounting) {
     EXPECT_EQ(Utf8Length("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x96\xA8"), 4u);
-    EXPECT_EQ(Utf8Prefix("a\xC3\xA9" "b", 2), "a\xC3\xA9");
+    EXPECT_EQ(Utf8Prefix("a\xC3\xA9"
+                         "b",
+                         2),
+              "a\xC3\xA9");
     EXPECT_EQ(Utf8ToLatin1Lossy("\xC3\xA9\xFF\xE2\x82"), "\xE9???");
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("\xF0\x9F\x96\xA8 x")), "\xF0\x9F\x96\xA8 x");
     EXPECT_EQ(AsciiUpper("a\xC3\xA9z"), "A\xC3\xA9Z");

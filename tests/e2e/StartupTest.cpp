@@ -68,7 +68,8 @@ TEST(HeadlessStartup, FirstStartProvisionsSecondEndsSilentlySigtermEndsInOrder) 
     ASSERT_EQ(first.Wait(20s), 0) << first.Output();
     const auto after = Lines(ReadFileBytes(data / "qopra.log"));
     ASSERT_FALSE(after.empty());
-    EXPECT_NE(after.back().find(" -->CQopraDlg::WindowProc, received message WM_END_APPLICATION"), std::string::npos);
+    EXPECT_NE(after.back().find(" -->CQopraDlg::WindowProc, received message WM_END_APPLICATION"),
+              std::string::npos);
 }
 
 TEST(HeadlessStartup, ForceAdminSkipsTheSingleInstanceCheck) {

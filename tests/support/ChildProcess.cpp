@@ -92,7 +92,9 @@ std::optional<int> ChildProcess::Wait(std::chrono::milliseconds timeout) {
     return exitCode;
 }
 
-bool ChildProcess::Running() { return pid > 0 && !Wait(std::chrono::milliseconds(0)); }
+bool ChildProcess::Running() {
+    return pid > 0 && !Wait(std::chrono::milliseconds(0));
+}
 
 void ChildProcess::Signal(int signalNumber) {
     if (pid > 0 && !exitCode) {
@@ -100,7 +102,9 @@ void ChildProcess::Signal(int signalNumber) {
     }
 }
 
-std::string ChildProcess::Output() const { return ReadFileBytes(outputFile); }
+std::string ChildProcess::Output() const {
+    return ReadFileBytes(outputFile);
+}
 
 bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -35,7 +35,7 @@ bool InstallEndSignals() {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return false;
     }
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -53,7 +53,8 @@ void PrepareQtEnvironment(bool headless) {
         // The hidden page still renders and prints without a display.
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
-    std::string flags = "--disable-gpu --no-first-run --disable-background-networking --disable-component-update";
+    std::string flags =
+        "--disable-gpu --no-first-run --disable-background-networking --disable-component-update";
     if (::geteuid() == 0) {
         // The browser engine refuses to run as root inside its sandbox.
         flags += " --no-sandbox";
@@ -76,8 +77,9 @@ int CQopraApp::Run(int argc, char** argv) {
     CCommandLine::Parse(arguments, flags);
 
     const std::filesystem::path dataFolder = DataFolder::Locate();
-    DataFolder::SetPath(DataFolder::Provision(dataFolder, DataFolder::InstalledDefaults()) ? dataFolder
-                                                                                          : std::filesystem::path());
+    DataFolder::SetPath(DataFolder::Provision(dataFolder, DataFolder::InstalledDefaults())
+                            ? dataFolder
+                            : std::filesystem::path());
 
     // The lock comes before the log is reset, so a second start leaves the running instance's log alone.
     SingleInstanceLock instanceLock;
