@@ -13,7 +13,15 @@ class Spooler {
 public:
     // IPP printer states and job states, as the scheduler reports them.
     enum class PrinterState { Idle = 3, Processing = 4, Stopped = 5 };
-    enum class JobState { Pending = 3, Held = 4, Processing = 5, Stopped = 6, Canceled = 7, Aborted = 8, Completed = 9 };
+    enum class JobState {
+        Pending = 3,
+        Held = 4,
+        Processing = 5,
+        Stopped = 6,
+        Canceled = 7,
+        Aborted = 8,
+        Completed = 9
+    };
 
     struct PrinterInfo {
         std::string name;
@@ -42,8 +50,8 @@ public:
 
     // Submits one file as one job on `printer` with `copies` copies and `jobName` as the job's
     // name. Returns the job id, 0 when the spooler refused it or is not reachable.
-    static int SubmitFile(const std::string& printer, const std::filesystem::path& file, const std::string& jobName,
-                          int copies);
+    static int SubmitFile(const std::string& printer, const std::filesystem::path& file,
+                          const std::string& jobName, int copies);
 
     // The printer's attributes; nothing when the printer is unknown or the scheduler unreachable.
     static std::optional<PrinterInfo> GetPrinter(const std::string& printer);

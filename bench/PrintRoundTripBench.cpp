@@ -1,0 +1,198 @@
+// Time from the last byte of a print command to the print-result answer, for a 1 MB PDF printed on a
+// file-backed queue of the private scheduler (tests/rig/cups-rig.sh; CUPS_SERVER must name it).
+// The device side is a plain socket; the server side is the real handler, staging, 7za and spooler.
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <optional>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/DataFolder.h"
+#include "app/EventLog.h"
+#include "config/AppSettings.h"
+#include "net/TCPXmlManager.h"
+#include "print/HiddenProcess.h"
+#include "protocol/Base64.h"
+#include "protocol/PrintCommand.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kDocumentSize = 1024 * 1024;
+constexpr std::size_t kCommentLine = 100;
+
+// A valid one-page PDF whose content stream is padded with comment lines of random letters, so that
+// the archive stays about as large as real documents.
+std::string LargePdf() {
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> letter('a', 'z');
+    std::string content = "BT /F1 24 Tf 72 700 Td (Qopra benchmark) Tj ET\n";
+    while (content.size() < kDocumentSize) {
+        content += '%';
+        for (std::size_t i = 0; i < kCommentLine; ++i) {
+            content += static_cast<char>(letter(random));
+        }
+        content += '\n';
+    }
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 6\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool SendAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent <= 0) {
+            return false;
+        }
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool ReadReply(int fd) {
+    char byte = 1;
+    while (::recv(fd, &byte, 1, 0) == 1) {
+        if (byte == '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The server's handler connected to one device socket, the printer list already read.
+class Bench {
+public:
+    Bench() : folder(fs::temp_directory_path() / ("qopra-bench-" + std::to_string(::getpid()))) {
+        fs::create_directories(folder / "source");
+        DataFolder::SetPath(folder / "data");
+        if (const char* log = std::getenv("QOPRA_BENCH_LOG")) {
+            EventLog::Global().SetFileName(log);
+        }
+        AppSettings::Instance().backup = false;
+
+        const std::string pdf = LargePdf();
+        std::ofstream(folder / "source" / "bench.pdf", std::ios::binary) << pdf;
+        int exitCode = -1;
+        HiddenProcess::RunHiddenProcess(HiddenProcess::FindProgram("7za", {}),
+                                        {"a", (folder / "bench.7z").string(), "bench.pdf"}, folder / "source",
+                                        true, exitCode);
+        archive = ReadAll(folder / "bench.7z");
+
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener, 1);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+
+        manager.SetCommand(&command);
+        manager.SetDevicePort(std::to_string(ntohs(address.sin_port)));
+        manager.ConnectToDevice("127.0.0.1");
+        device = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ReadReply(device);
+    }
+    ~Bench() {
+        manager.Stop();
+        ::close(device);
+        ::close(listener);
+        DataFolder::SetPath({});
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    std::string Message(const std::string& printer) const {
+        return "<commands><command type=\"PFL\"><parameters><parameter type=\"FILE_CONTENT\">" +
+               Base64::Encode(archive) +
+               "</parameter><parameter type=\"FILE_NAME\">bench.7z</parameter>"
+               "<parameter type=\"PRINTER\">" +
+               printer +
+               "</parameter><parameter type=\"FILE_PREVIEW\">bench.pdf</parameter>"
+               "<parameter type=\"COPIES\">1</parameter></parameters></command></commands>" +
+               '\0';
+    }
+
+    int Device() const { return device; }
+
+private:
+    fs::path folder;
+    std::string archive;
+    PrintCommand command;
+    TCPXmlManager manager;
+    int listener = -1;
+    int device = -1;
+};
+
+void PrintRoundTrip(benchmark::State& state, const char* printer) {
+    if (std::getenv("CUPS_SERVER") == nullptr) {
+        state.SkipWithError("CUPS_SERVER is not set: start tests/rig/cups-rig.sh first");
+        return;
+    }
+    static Bench bench;
+    const std::string message = bench.Message(printer);
+    for (auto _ : state) {
+        // Everything but the last byte is already with the server when the clock starts.
+        SendAll(bench.Device(), message.data(), message.size() - 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto start = std::chrono::steady_clock::now();
+        SendAll(bench.Device(), message.data() + message.size() - 1, 1);
+        if (!ReadReply(bench.Device())) {
+            state.SkipWithError("no answer");
+            return;
+        }
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(PrintRoundTrip, raw_file_queue, "qopra-null")
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(20)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PrintRoundTrip, pdf_file_queue, "qopra-pdf")
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(20)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,61 @@
+#include "net/UDPServer.h"
+
+#include "net/IUDPManager.h"
+#include "platform/CodePage.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+UDPServer::UDPServer() = default;
+
+UDPServer::~UDPServer() {
+    Stop();
+}
+
+bool UDPServer::Start(const std::string& address, const std::string& port) {
+    SetServer(true);
+    SetPrefixAddress(true);
+    const bool opened =
+        CreateDatagramSocket(address.empty() ? std::nullopt : std::optional<std::string>(address), port);
+    if (opened && StartWatch()) {
+        if (address.empty()) {
+            Trace("UDP Server: " + LocalHostName() + ", @Address: " + LocalAddressText().value_or("") +
+                      " is running on port " + port,
+                  traceSink);
+        } else {
+            Trace("UDP Server: " + LocalHostName() + ", Address: " + address + " is running on port " + port,
+                  traceSink);
+        }
+    } else {
+        Trace("Unable to start UDP server on " + address + " port " + port, traceSink);
+    }
+    return opened;
+}
+
+void UDPServer::HandleReceived(const char* data, std::size_t length) {
+    if (length < kAddressSize) {
+        return;
+    }
+    sockaddr_in sender{};
+    std::memcpy(&sender, data, kAddressSize);
+    const char* payload = data + kAddressSize;
+    const std::size_t payloadLength = length - kAddressSize;
+    if (traceSink != nullptr) {
+        std::string text =
+            CodePage::Wire().Decode(std::string_view(payload, strnlen(payload, payloadLength)));
+        if (sender.sin_addr.s_addr != 0 || sender.sin_port != 0) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(&sender.sin_addr.s_addr);
+            char prefix[48];
+            std::snprintf(prefix, sizeof prefix, "%u.%u.%u.%u (%d)> ", bytes[0], bytes[1], bytes[2], bytes[3],
+                          static_cast<int>(ntohs(sender.sin_port)));
+            text = prefix + text;
+        }
+        Trace(text, traceSink);
+    }
+    if (udpManager != nullptr) {
+        udpManager->HandleDatagram(payload, payloadLength, AddressText(sender));
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+class IMainWindowPort;
+
+// Gives each print request its working folder, writes and unpacks the received archive there, checks
+// the document, chooses the printing road and folds the outcome into the request's result code.
+class DocumentStaging {
+public:
+    static constexpr int kResultPrinted = 0;
+    static constexpr int kResultReceivedFileMissing = 1;
+    static constexpr int kResultDecompressFailed = 2;
+    static constexpr int kResultDocumentMissing = 3;
+    static constexpr int kResultPrintFailed = 4;
+
+    // The working folder of every request when backup is off.
+    static constexpr const char* kSingleJobFolder = "pf";
+    static constexpr const char* kArchiveProgram = "7za";
+    static constexpr std::chrono::milliseconds kWaitingPageTimeout{5000};
+    // Pause after asking for the waiting page. It let a PDF viewer let go of the file it showed before
+    // the archive overwrote it; nothing here holds files that way, so no pause is needed.
+    static constexpr std::chrono::milliseconds kWaitingPagePause{0};
+
+    // The data folder; empty when the program runs without one.
+    static std::filesystem::path GetStagingRoot();
+    // Backup on: a new folder named by the tick in hexadecimal (a suffix keeps it unique), the tick
+    // returned as the request's id; the folder is reserved (made) here. Backup off: the "pf" folder,
+    // emptied and removed first; `tick` is left as it was.
+    static void CreateJobFolder(std::filesystem::path& folder, std::uint32_t& tick);
+    static bool CreateFolderTree(const std::filesystem::path& path);
+    // Decodes the Base64 text into `path`, replacing a file there; never writes through a link.
+    static bool WriteReceivedFile(const std::filesystem::path& path, std::string_view base64Text);
+    // Deletes the files of `path` (and its sub-folders when `recursive`) and then the folder itself.
+    // Links are removed, never followed. `error` receives the errno of the first failure.
+    static bool RemoveFolder(const std::filesystem::path& path, bool recursive, int& error);
+    // Unpacks every file of the archive into `outputFolder`, without stored paths; true when the
+    // archive program could be started.
+    static bool ExtractArchive(const std::filesystem::path& archive,
+                               const std::filesystem::path& outputFolder);
+    static bool FolderHasPdf(const std::filesystem::path& folder);
+    static std::string FormatPrintDate();
+
+    // A name counts as a PDF when its upper-cased form contains ".PDF" anywhere.
+    static bool IsPdfName(std::string_view name);
+    // A name a device may give to a file of the working folder: not empty, no "/", "\", "..", NUL.
+    static bool IsPlainFileName(std::string_view name);
+
+    // Stages and prints one request; blocks until printing has been judged. Result 0..4.
+    static int PrintReceivedDocument(const std::string& receivedFileName, const std::string& printerName,
+                                     const std::string& documentName, int copies,
+                                     const std::filesystem::path& workingFolder, std::uint32_t tick,
+                                     IMainWindowPort* mainWindow, std::uint32_t& printerStatus);
+};

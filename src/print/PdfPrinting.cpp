@@ -1,0 +1,87 @@
+#include "print/PdfPrinting.h"
+
+#include <algorithm>
+#include <optional>
+#include <system_error>
+
+#include "app/EventLog.h"
+#include "print/DocumentStaging.h"
+#include "print/PrintQueueWatch.h"
+#include "print/PrinterStatus.h"
+#include "print/Spooler.h"
+
+namespace {
+
+std::string UpperCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : static_cast<char>(c);
+    });
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> PdfPrinting::ListPdfFiles(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (DocumentStaging::IsPdfName(name) &&
+            it->symlink_status(error).type() == std::filesystem::file_type::regular) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int PdfPrinting::PrintPdfFiles(const std::string& printerName, const std::filesystem::path& folder,
+                               int copies, std::time_t since) {
+    const std::vector<std::string> files = ListPdfFiles(folder);
+    if (files.empty()) {
+        return 0;
+    }
+    // The original PDF road always printed one copy; a device that sends no usable count keeps that.
+    copies = std::max(copies, kMinimumCopies);
+    std::vector<int> jobIds;
+    for (const std::string& file : files) {
+        const int jobId = Spooler::SubmitFile(printerName, folder / file, file, copies);
+        if (jobId == 0) {
+            EventLog::Write("PRINT_FAILED: %s refused on %s: %s", file.c_str(), printerName.c_str(),
+                            Spooler::LastErrorText().c_str());
+            return 0;
+        }
+        EventLog::Write("Job %d: %s on %s, %d copies", jobId, file.c_str(), printerName.c_str(), copies);
+        jobIds.push_back(jobId);
+    }
+    return PrintQueueWatch::WatchSubmittedJobs(printerName, jobIds, since, kWatchLimit) ? 1 : 0;
+}
+
+int PdfPrinting::PrintPdfDocuments(const std::string& printerName, const std::string& /*documentName*/,
+                                   int copies, std::uint32_t& printerStatus,
+                                   const std::filesystem::path& folder, std::time_t since) {
+    PrinterStatus& shared = PrinterStatus::Shared();
+    shared.Set(0);
+    const std::optional<Spooler::PrinterInfo> printer = Spooler::GetPrinter(printerName);
+    if (!printer) {
+        EventLog::Write("Unable to open printer %s, error: %d", printerName.c_str(),
+                        Spooler::LastErrorCode());
+        return 0;
+    }
+    EventLog::Write("Waiting for printer result ...");
+    const std::string upperName = UpperCase(printerName);
+    EventLog::Write("EnumPrinters(%s) --> jobs: %d, printerStatus: %x", upperName.c_str(),
+                    printer->queuedJobCount, printer->status);
+    if (PrinterStatus::IsError(printer->status)) {
+        printerStatus = printer->status;
+        shared.Set(printer->status);
+        EventLog::Write("PRINT_FAILED: EnumPrinters(%s) --> jobs: %d, printerStatus: %x", upperName.c_str(),
+                        printer->queuedJobCount, printer->status);
+        return 4;
+    }
+    const int result = PrintPdfFiles(printerName, folder, copies, since);
+    printerStatus = shared.Get();
+    EventLog::Write("Print done with code %d", result);
+    return result;
+}

@@ -1,0 +1,6 @@
+#include "print/PrinterStatus.h"
+
+PrinterStatus& PrinterStatus::Shared() {
+    static PrinterStatus status;
+    return status;
+}

@@ -1,0 +1,236 @@
+#pragma once
+
+#include "app/ITraceSink.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Helpers that play the client device in network tests: a listening TCP socket that accepts the
+// server's connection, the accepted connection, and discovery datagrams. Waits are bounded only so
+// that a broken server fails the test instead of hanging it.
+namespace nettest {
+
+inline constexpr std::chrono::seconds kGuard{20};
+
+class TraceRecorder : public ITraceSink {
+public:
+    void TraceLine(const std::string& line) override {
+        std::lock_guard guard(lock);
+        lines.push_back(line);
+        changed.notify_all();
+    }
+    std::vector<std::string> Lines() const {
+        std::lock_guard guard(lock);
+        return lines;
+    }
+    std::size_t Count(const std::string& part) const {
+        std::lock_guard guard(lock);
+        std::size_t count = 0;
+        for (const auto& line : lines) {
+            count += line.find(part) != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+    bool WaitFor(const std::string& part, std::size_t times = 1) const {
+        std::unique_lock guard(lock);
+        return changed.wait_for(guard, kGuard, [&] {
+            std::size_t count = 0;
+            for (const auto& line : lines) {
+                count += line.find(part) != std::string::npos ? 1 : 0;
+            }
+            return count >= times;
+        });
+    }
+
+private:
+    mutable std::mutex lock;
+    mutable std::condition_variable changed;
+    std::vector<std::string> lines;
+};
+
+inline sockaddr_in MakeAddress(const std::string& host, std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, host.c_str(), &address.sin_addr);
+    return address;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd = other.fd;
+            other.fd = -1;
+        }
+        return *this;
+    }
+    int Get() const { return fd; }
+    bool Valid() const { return fd >= 0; }
+    void Reset() {
+        if (fd >= 0) {
+            close(fd);
+        }
+        fd = -1;
+    }
+
+private:
+    int fd;
+};
+
+inline bool WaitReadable(int fd) {
+    pollfd wait{fd, POLLIN, 0};
+    return poll(&wait, 1, static_cast<int>(std::chrono::milliseconds(kGuard).count())) > 0;
+}
+
+// The device's side of a connection the server opened.
+class DeviceConnection {
+public:
+    explicit DeviceConnection(Fd socket) : socket(std::move(socket)) {}
+    bool Valid() const { return socket.Valid(); }
+    int Get() const { return socket.Get(); }
+    bool SendBytes(const std::string& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t count = send(socket.Get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (count <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(count);
+        }
+        return true;
+    }
+    // The next message without its 0 byte; nothing when the connection ends first.
+    std::optional<std::string> ReadMessage() {
+        for (;;) {
+            const auto end = pending.find('\0');
+            if (end != std::string::npos) {
+                std::string message = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                return message;
+            }
+            char chunk[65536];
+            if (!WaitReadable(socket.Get())) {
+                return std::nullopt;
+            }
+            const ssize_t count = recv(socket.Get(), chunk, sizeof chunk, 0);
+            if (count <= 0) {
+                return std::nullopt;
+            }
+            pending.append(chunk, static_cast<std::size_t>(count));
+        }
+    }
+    // Whether the server closed the connection (reads up to the end, dropping data).
+    bool WaitClosed() {
+        char chunk[65536];
+        for (;;) {
+            if (!WaitReadable(socket.Get())) {
+                return false;
+            }
+            const ssize_t count = recv(socket.Get(), chunk, sizeof chunk, 0);
+            if (count <= 0) {
+                return true;
+            }
+        }
+    }
+    void Close() { socket.Reset(); }
+
+private:
+    Fd socket;
+    std::string pending;
+};
+
+// A device's listening socket on `host`; port 0 picks a free one.
+class DeviceListener {
+public:
+    explicit DeviceListener(const std::string& host, std::uint16_t port = 0)
+        : socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const int on = 1;
+        setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address = MakeAddress(host, port);
+        if (bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(socket.Get(), 128) != 0) {
+            socket.Reset();
+        }
+    }
+    bool Valid() const { return socket.Valid(); }
+    std::uint16_t Port() const {
+        sockaddr_in address{};
+        socklen_t size = sizeof address;
+        getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&address), &size);
+        return ntohs(address.sin_port);
+    }
+    std::string PortText() const { return std::to_string(Port()); }
+    DeviceConnection Accept() {
+        if (!WaitReadable(socket.Get())) {
+            return DeviceConnection(Fd());
+        }
+        return DeviceConnection(Fd(accept4(socket.Get(), nullptr, nullptr, SOCK_CLOEXEC)));
+    }
+    // Whether a connection is waiting right now.
+    bool HasPending() const {
+        pollfd wait{socket.Get(), POLLIN, 0};
+        return poll(&wait, 1, 0) > 0;
+    }
+
+private:
+    Fd socket;
+};
+
+// Two listeners on different loopback addresses and one port, as two devices with the same device port.
+inline bool ListenOnSamePort(DeviceListener& first, const std::string& secondHost,
+                             std::optional<DeviceListener>& second) {
+    if (!first.Valid()) {
+        return false;
+    }
+    second.emplace(secondHost, first.Port());
+    return second->Valid();
+}
+
+inline bool SendDatagram(const std::string& fromHost, std::uint16_t toPort, const std::string& payload,
+                         const std::string& toHost = "127.0.0.1") {
+    Fd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in from = MakeAddress(fromHost, 0);
+    sockaddr_in to = MakeAddress(toHost, toPort);
+    return bind(socket.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+           sendto(socket.Get(), payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                  sizeof to) == static_cast<ssize_t>(payload.size());
+}
+
+// A device's datagram socket, bound once so that all its datagrams come from one address and port.
+class DatagramSender {
+public:
+    explicit DatagramSender(const std::string& fromHost)
+        : socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in from = MakeAddress(fromHost, 0);
+        if (bind(socket.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            socket.Reset();
+        }
+    }
+    int Get() const { return socket.Get(); }
+    bool Send(std::uint16_t toPort, const std::string& payload, const std::string& toHost = "127.0.0.1") {
+        sockaddr_in to = MakeAddress(toHost, toPort);
+        return sendto(socket.Get(), payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                      sizeof to) == static_cast<ssize_t>(payload.size());
+    }
+
+private:
+    Fd socket;
+};
+
+} // namespace nettest

@@ -1,0 +1,243 @@
+#include "net/TCPXmlManager.h"
+#include "config/AppSettings.h"
+#include "core/NetTestDevice.h"
+#include "net/CSocketComm.h"
+#include "net/TCPClient.h"
+#include "protocol/PrintCommand.h"
+#include "protocol/ReceiveBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace nettest;
+
+namespace {
+
+const std::string kClose = std::string("<commands><command type=\"PRF\"/></commands>") + '\0';
+
+// A handler wired as the service wires it, with its connections' trace recorded.
+class TCPXmlManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AppSettings::Instance().SetPrinters({"Office", "Lab"});
+        manager.SetCommand(&command);
+        manager.SetTraceSink(&trace);
+    }
+
+    // Connects to the device listening on `host` and returns the device's side, PLS read.
+    DeviceConnection Connect(DeviceListener& device, const std::string& host,
+                             std::string* printerList = nullptr) {
+        manager.SetDevicePort(device.PortText());
+        EXPECT_TRUE(manager.ConnectToDevice(host));
+        DeviceConnection connection = device.Accept();
+        const auto list = connection.ReadMessage();
+        EXPECT_TRUE(list.has_value());
+        if (printerList != nullptr && list.has_value()) {
+            *printerList = *list;
+        }
+        return connection;
+    }
+
+    // The id the trace gives the connection made with `host`.
+    std::string IdConnectedWith(const std::string& host) {
+        const std::string marker = " successfully connected with " + host;
+        for (const std::string& line : trace.Lines()) {
+            const auto at = line.find(marker);
+            if (at != std::string::npos && at + marker.size() == line.size()) {
+                const auto begin = line.find("> ") + 2;
+                return line.substr(begin, at - begin);
+            }
+        }
+        return {};
+    }
+
+    bool WaitForConnectionCount(std::size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + kGuard;
+        while (manager.ConnectionCount() != count) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    TraceRecorder trace;
+    PrintCommand command;
+    TCPXmlManager manager;
+};
+
+} // namespace
+
+TEST_F(TCPXmlManagerTest, ConnectsSendsThePrinterListAndClosesOnRequest) {
+    DeviceListener device("127.0.0.1");
+    std::string list;
+    DeviceConnection connection = Connect(device, "127.0.0.1", &list);
+    const std::string id = IdConnectedWith("127.0.0.1");
+    ASSERT_FALSE(id.empty());
+    EXPECT_EQ(id.rfind("ID", 0), 0u);
+    EXPECT_NE(list.find("<parameter type =\"PRN_NAME\">Office</parameter>"
+                        "<parameter type =\"PRN_NAME\">Lab</parameter>"),
+              std::string::npos);
+    EXPECT_EQ(list.rfind("<commands><command type=\"PLS\"><parameters><parameter type =\"HOST_NAME\">", 0),
+              0u);
+    EXPECT_TRUE(trace.WaitFor(id + " sent [" + list + "] to 127.0.0.1"));
+    EXPECT_EQ(manager.ConnectionCount(), 1u);
+
+    ASSERT_TRUE(connection.SendBytes(kClose));
+    EXPECT_TRUE(connection.WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(id + " closing connection."));
+    EXPECT_TRUE(WaitForConnectionCount(0)) << "a closed connection is released at once";
+
+    // The same device heard again gets a new connection under a new name.
+    Connect(device, "127.0.0.1");
+    EXPECT_EQ(trace.Count(" successfully connected with 127.0.0.1"), 2u);
+}
+
+TEST_F(TCPXmlManagerTest, InterleavedBytesOfTwoDevicesStayApart) {
+    DeviceListener deviceA("127.0.0.2");
+    std::optional<DeviceListener> deviceB;
+    ASSERT_TRUE(ListenOnSamePort(deviceA, "127.0.0.3", deviceB));
+    DeviceConnection a = Connect(deviceA, "127.0.0.2");
+    DeviceConnection b = Connect(*deviceB, "127.0.0.3");
+    const std::string idA = IdConnectedWith("127.0.0.2");
+    const std::string idB = IdConnectedWith("127.0.0.3");
+    ASSERT_NE(idA, idB);
+
+    ASSERT_TRUE(a.SendBytes("<commands><command type=\"P"));
+    ASSERT_TRUE(trace.WaitFor(idA + " : uncompleted packet received."));
+    ASSERT_TRUE(b.SendBytes("<commands><comm"));
+    ASSERT_TRUE(trace.WaitFor(idB + " : uncompleted packet received."));
+    ASSERT_TRUE(a.SendBytes(std::string("RQ\"/></commands>") + '\0'));
+    ASSERT_TRUE(b.SendBytes(std::string("and type=\"PRF\"/></commands>") + '\0'));
+
+    EXPECT_TRUE(b.WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(idB + " closing connection."));
+    EXPECT_EQ(trace.Count(" : error loading XML."), 0u) << "no message was made of both devices' bytes";
+    EXPECT_EQ(trace.Count(idA + " closing connection."), 0u);
+
+    ASSERT_TRUE(a.SendBytes(kClose));
+    EXPECT_TRUE(a.WaitClosed());
+}
+
+TEST_F(TCPXmlManagerTest, BadMessagesAreTracedAndTheConnectionGoesOn) {
+    DeviceListener device("127.0.0.1");
+    DeviceConnection connection = Connect(device, "127.0.0.1");
+    const std::string id = IdConnectedWith("127.0.0.1");
+
+    // Several messages in one burst are each carried out.
+    ASSERT_TRUE(connection.SendBytes(std::string("<commands><command") + '\0' + "<commands/>" + '\0' +
+                                     "<commands><command type=\"PFL\"/></commands>" + '\0' +
+                                     "<commands><command type=\"PRQ\"/></commands>" + '\0'));
+    EXPECT_TRUE(trace.WaitFor(id + " : error loading XML."));
+    EXPECT_TRUE(trace.WaitFor(id + " : error parsing XML."));
+    EXPECT_TRUE(trace.WaitFor(id + " parse data error."));
+
+    const std::string print = "<commands><command type=\"PFL\"><parameters>"
+                              "<parameter type=\"FILE_CONTENT\">YWJj</parameter>"
+                              "<parameter type=\"FILE_NAME\">report.7z</parameter>"
+                              "<parameter type=\"PRINTER\">Office</parameter>"
+                              "<parameter type=\"FILE_PREVIEW\">report.pdf</parameter>"
+                              "</parameters></command></commands>";
+    // Split over several receptions: acted on once, when the last part arrives.
+    ASSERT_TRUE(connection.SendBytes(print.substr(0, 40)));
+    ASSERT_TRUE(trace.WaitFor(id + " : uncompleted packet received."));
+    ASSERT_TRUE(connection.SendBytes(print.substr(40) + '\0'));
+    EXPECT_TRUE(trace.WaitFor(id + " received report.7z"));
+
+    ASSERT_TRUE(connection.SendBytes(kClose));
+    EXPECT_TRUE(connection.WaitClosed());
+}
+
+TEST_F(TCPXmlManagerTest, OversizedMessageIsRefusedAndTheNextOneIsRead) {
+    DeviceListener device("127.0.0.1");
+    DeviceConnection connection = Connect(device, "127.0.0.1");
+    const std::string id = IdConnectedWith("127.0.0.1");
+
+    std::thread sender([&connection] {
+        connection.SendBytes(std::string(ReceiveBuffer::kReceiveBufferLimit + 1, 'A') + '\0' + kClose);
+    });
+    EXPECT_TRUE(trace.WaitFor(id + " : message too long, refused."));
+    EXPECT_TRUE(trace.WaitFor(id + " closing connection."));
+    EXPECT_TRUE(connection.WaitClosed());
+    sender.join();
+}
+
+TEST_F(TCPXmlManagerTest, DeviceThatGoesAwayIsReleasedAndItsUnfinishedMessageDropped) {
+    DeviceListener deviceA("127.0.0.2");
+    std::optional<DeviceListener> deviceB;
+    ASSERT_TRUE(ListenOnSamePort(deviceA, "127.0.0.3", deviceB));
+    DeviceConnection a = Connect(deviceA, "127.0.0.2");
+    DeviceConnection b = Connect(*deviceB, "127.0.0.3");
+    const std::string idA = IdConnectedWith("127.0.0.2");
+    const std::string idB = IdConnectedWith("127.0.0.3");
+
+    ASSERT_TRUE(a.SendBytes("<commands><command type=\"PFL\">"));
+    ASSERT_TRUE(trace.WaitFor(idA + " : uncompleted packet received."));
+    a.Close();
+    EXPECT_TRUE(trace.WaitFor(idA + " connection closed"));
+    EXPECT_TRUE(WaitForConnectionCount(1));
+
+    // Nothing of the first device's message survives into the second's.
+    ASSERT_TRUE(b.SendBytes(kClose));
+    EXPECT_TRUE(trace.WaitFor(idB + " closing connection."));
+    EXPECT_TRUE(WaitForConnectionCount(0));
+}
+
+TEST_F(TCPXmlManagerTest, UnreachableDeviceLeavesNoConnection) {
+    std::string port;
+    {
+        DeviceListener gone("127.0.0.1");
+        port = gone.PortText();
+    }
+    manager.SetDevicePort(port);
+    EXPECT_FALSE(manager.ConnectToDevice("127.0.0.1"));
+    EXPECT_TRUE(trace.WaitFor(" unable to communicate with 127.0.0.1"));
+    EXPECT_EQ(manager.ConnectionCount(), 0u);
+}
+
+TEST_F(TCPXmlManagerTest, AtTheBoundTheOldestIdleConnectionMakesRoom) {
+    manager.SetMaxConnections(2);
+    DeviceListener device("127.0.0.1");
+    DeviceConnection first = Connect(device, "127.0.0.1");
+    DeviceConnection second = Connect(device, "127.0.0.1");
+    ASSERT_TRUE(second.SendBytes("<x")); // the second one has been active since
+    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received."));
+    DeviceConnection third = Connect(device, "127.0.0.1");
+
+    EXPECT_TRUE(first.WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(" too many open connections, closing connection."));
+    EXPECT_TRUE(WaitForConnectionCount(2));
+    ASSERT_TRUE(third.SendBytes(kClose));
+    EXPECT_TRUE(third.WaitClosed());
+    EXPECT_TRUE(WaitForConnectionCount(1));
+}
+
+TEST(TCPClientSend, RepliesGoOutWholeInTheWireCodePage) {
+    DeviceListener device("127.0.0.1");
+    TCPClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.1", device.PortText()));
+    DeviceConnection connection = device.Accept();
+
+    const std::string longText = "<r>" + std::string(5000, 'n') + "</r>";
+    client.Send(longText);
+    client.Send("Caf\xC3\xA9"); // UTF-8 inside, one byte on the wire
+    client.Send("");
+    EXPECT_EQ(connection.ReadMessage(), longText);
+    EXPECT_EQ(connection.ReadMessage(), std::string("Caf\xE9"));
+}
+
+TEST(TCPClientSend, DeviceThatNeverReadsIsDropped) {
+    DeviceListener device("127.0.0.1");
+    TraceRecorder trace;
+    TCPClient client;
+    client.SetTraceSink(&trace);
+    client.SetSendTimeout(std::chrono::milliseconds(100));
+    ASSERT_TRUE(client.Connect("127.0.0.1", device.PortText()));
+    DeviceConnection silent = device.Accept();
+
+    client.Send(std::string(64 * 1024 * 1024, 'x'));
+    EXPECT_FALSE(client.IsOpen());
+    EXPECT_EQ(trace.Count(" unable to send, closing connection."), 1u);
+}

@@ -1,0 +1,181 @@
+#include "PadConnection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char kDiscoveryPayload[] = "qopra-pad";
+
+std::optional<sockaddr_in> AddressOf(const std::string& host, const std::string& port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    const int portNumber = std::atoi(port.c_str());
+    if (portNumber < 0 || portNumber > 65535) {
+        return std::nullopt;
+    }
+    address.sin_port = htons(static_cast<std::uint16_t>(portNumber));
+    if (host.empty()) {
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+    } else if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+} // namespace
+
+PadConnection::PadConnection(std::chrono::steady_clock::time_point deadline) : deadline(deadline) {}
+
+PadConnection::~PadConnection() {
+    for (const int fd : {connection, listener}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+bool PadConnection::Fail(const std::string& what) {
+    error = what + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
+    return false;
+}
+
+bool PadConnection::WaitFor(int fd, short events, std::chrono::steady_clock::time_point until) {
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        pollfd wait{fd, events, 0};
+        const int ready =
+            poll(&wait, 1, static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            errno = 0;
+            error = "timed out";
+            return false;
+        }
+    }
+}
+
+bool PadConnection::Listen(const std::string& bindAddress, const std::string& port) {
+    const auto address = AddressOf(bindAddress, port);
+    if (!address) {
+        errno = 0;
+        return Fail("bad listening address " + bindAddress + ":" + port);
+    }
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(listener, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
+        listen(listener, 4) != 0) {
+        return Fail("cannot listen on port " + port);
+    }
+    return true;
+}
+
+bool PadConnection::SendDiscovery(const std::string& server, const std::string& port,
+                                  const std::string& bindAddress, bool broadcast) {
+    const auto target = AddressOf(server, port);
+    const auto source = AddressOf(bindAddress, "0");
+    if (!target || !source) {
+        errno = 0;
+        return Fail("bad server address " + server + ":" + port);
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    const bool sent = fd >= 0 &&
+                      (!broadcast || setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0) &&
+                      bind(fd, reinterpret_cast<const sockaddr*>(&*source), sizeof *source) == 0 &&
+                      sendto(fd, kDiscoveryPayload, sizeof kDiscoveryPayload - 1, 0,
+                             reinterpret_cast<const sockaddr*>(&*target),
+                             sizeof *target) == static_cast<ssize_t>(sizeof kDiscoveryPayload - 1);
+    if (!sent) {
+        Fail("cannot send the discovery datagram to " + server + ":" + port);
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return sent;
+}
+
+bool PadConnection::Discover(const std::string& server, const std::string& port,
+                             const std::string& bindAddress, bool broadcast) {
+    for (;;) {
+        if (!SendDiscovery(server, port, bindAddress, broadcast)) {
+            return false;
+        }
+        const auto repeatAt = std::min(deadline, std::chrono::steady_clock::now() + kDiscoveryRepeat);
+        if (WaitFor(listener, POLLIN, repeatAt)) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error = "no connection from the server: " + error;
+            return false;
+        }
+    }
+    connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    return connection >= 0 || Fail("accepting the server's connection failed");
+}
+
+std::optional<std::string> PadConnection::ReadMessage() {
+    for (;;) {
+        const auto end = pending.find('\0');
+        if (end != std::string::npos) {
+            std::string message = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            return message;
+        }
+        if (!WaitFor(connection, POLLIN)) {
+            error = "no message from the server: " + error;
+            return std::nullopt;
+        }
+        char chunk[65536];
+        const ssize_t count = recv(connection, chunk, sizeof chunk, 0);
+        if (count <= 0) {
+            errno = 0;
+            Fail("the server closed the connection");
+            return std::nullopt;
+        }
+        pending.append(chunk, static_cast<std::size_t>(count));
+    }
+}
+
+bool PadConnection::SendMessage(const std::string& bytes) {
+    std::string framed = bytes;
+    framed.push_back('\0');
+    std::size_t done = 0;
+    while (done < framed.size()) {
+        if (!WaitFor(connection, POLLOUT)) {
+            return false;
+        }
+        const ssize_t count = send(connection, framed.data() + done, framed.size() - done, MSG_NOSIGNAL);
+        if (count < 0 && errno != EINTR && errno != EAGAIN) {
+            return Fail("sending failed");
+        }
+        done += count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
+    return true;
+}
+
+bool PadConnection::WaitClosed() {
+    char chunk[4096];
+    for (;;) {
+        if (!WaitFor(connection, POLLIN)) {
+            error = "the server did not close the connection: " + error;
+            return false;
+        }
+        const ssize_t count = recv(connection, chunk, sizeof chunk, 0);
+        if (count <= 0) {
+            return true;
+        }
+    }
+}

@@ -1,0 +1,96 @@
+// qopra-pad: plays a client device against a running server, for tests and for checking an installation.
+#include "ArchivePacker.h"
+#include "PadConnection.h"
+#include "PadMessages.h"
+#include "PadOptions.h"
+#include "protocol/Base64.h"
+
+#include <iostream>
+
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kPrintFailed = 1;
+constexpr int kUsageOrNetworkError = 2;
+
+int Failure(const std::string& what) {
+    std::cerr << "qopra-pad: " << what << "\n";
+    return kUsageOrNetworkError;
+}
+
+int ShowPrinterList(const std::string& wireBytes, bool raw) {
+    if (raw) {
+        std::cout.write(wireBytes.data(), static_cast<std::streamsize>(wireBytes.size()));
+        std::cout.flush();
+        return kSuccess;
+    }
+    const auto list = PadMessages::ReadPrinterList(wireBytes);
+    if (!list) {
+        return Failure("the server's first message is not a printer list");
+    }
+    std::cout << list->hostName << "\n";
+    for (const std::string& printer : list->printers) {
+        std::cout << printer << "\n";
+    }
+    return kSuccess;
+}
+
+int Print(PadConnection& connection, const PadOptions& options, const std::string& archive) {
+    const std::string command = PadMessages::PrintFile(options.archiveName, Base64::Encode(archive),
+                                                       options.preview, options.printer, options.copies);
+    if (!connection.SendMessage(command)) {
+        return Failure(connection.Error());
+    }
+    const auto answer = connection.ReadMessage();
+    if (!answer) {
+        return Failure(connection.Error());
+    }
+    const auto result = PadMessages::ReadPrintResult(*answer);
+    if (!result) {
+        return Failure("the answer is not a print result");
+    }
+    std::cout << "RESULT " << result->result << " REASON " << result->reason << "\n";
+    return result->result == 0 ? kSuccess : kPrintFailed;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = PadOptions::Parse(argc, argv, error);
+    if (!options) {
+        std::cerr << "qopra-pad: " << error << "\n" << PadOptions::Usage();
+        return kUsageOrNetworkError;
+    }
+    // The document is packed first: a missing file or a missing 7za needs no server.
+    std::string archive;
+    if (options->action == PadOptions::Action::Print) {
+        const auto packed = ArchivePacker::Pack(options->file, options->archiveName, error);
+        if (!packed) {
+            return Failure(error);
+        }
+        archive = *packed;
+    }
+    PadConnection connection(std::chrono::steady_clock::now() +
+                             std::chrono::seconds(options->timeoutSeconds));
+    if (!connection.Listen(options->bindAddress, options->padPort) ||
+        !connection.Discover(options->server, options->udpPort, options->bindAddress, options->broadcast)) {
+        return Failure(connection.Error());
+    }
+    const auto printerList = connection.ReadMessage();
+    if (!printerList) {
+        return Failure(connection.Error());
+    }
+    const int shown = ShowPrinterList(*printerList, options->raw);
+    if (shown != kSuccess || options->action == PadOptions::Action::List) {
+        return shown;
+    }
+    if (options->action == PadOptions::Action::Print) {
+        return Print(connection, *options, archive);
+    }
+    if (!connection.SendMessage(PadMessages::CloseRequest()) || !connection.WaitClosed()) {
+        return Failure(connection.Error());
+    }
+    std::cout << "closed\n";
+    return kSuccess;
+}
