@@ -3,7 +3,9 @@
 #include "net/ITCPManager.h"
 #include "platform/CodePage.h"
 #include "platform/TickCount.h"
+#include "protocol/PrintCommand.h"
 
+#include <algorithm>
 #include <cstring>
 
 TCPClient::TCPClient()
@@ -74,7 +76,8 @@ void TCPClient::Touch() {
 
 void TCPClient::HandleReceived(const char* data, std::size_t length) {
     Touch();
-    const std::size_t textLength = strnlen(data, length);
+    // A print command is megabytes of Base64: the trace shows its beginning, as for any long message.
+    const std::size_t textLength = strnlen(data, std::min(length, PrintCommand::kTraceTextLimit));
     Trace(id + " receive [" + CodePage::Wire().Decode(std::string_view(data, textLength)) + "] from " + host,
           traceSink);
     if (manager != nullptr) {

@@ -111,9 +111,12 @@ void TCPXmlManager::ReleaseLoop() {
         }
         auto batch = std::move(released);
         released.clear();
+        releasing = true;
         guard.unlock();
         batch.clear(); // each one joins its (ending) watch thread
         guard.lock();
+        releasing = false;
+        releaseDone.notify_all();
     }
 }
 
@@ -140,6 +143,7 @@ void TCPXmlManager::Stop() {
     {
         // Wait until the helper has released what it holds, so that nothing outlives the stop.
         std::unique_lock guard(clientsLock);
+        releaseDone.wait(guard, [this] { return !releasing; });
         while (!released.empty()) {
             auto batch = std::move(released);
             released.clear();

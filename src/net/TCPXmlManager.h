@@ -78,6 +78,8 @@ private:
     std::vector<std::unique_ptr<TCPClient>> released;
     std::set<TCPClient*> connecting;
     std::condition_variable releaseSignal;
+    std::condition_variable releaseDone;
+    bool releasing = false; // the helper is releasing a batch outside the lock
     bool quitting = false;
     std::thread releaser;
 };

@@ -1,0 +1,158 @@
+#include "core/NetTestDevice.h"
+#include "e2e/HeadlessServer.h"
+#include "net/CSocketComm.h"
+#include "platform/CodePage.h"
+#include "protocol/ReceiveBuffer.h"
+#include "support/FileBytes.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using namespace e2e;
+
+namespace {
+
+Settings MakeSettings() {
+    Settings settings;
+    settings.localPort = FreePort();
+    do {
+        settings.padPort = FreePort();
+    } while (settings.padPort == settings.localPort);
+    settings.printers = {"Office", "Lab & Co", "Caf\xC3\xA9"};
+    settings.aliases = {{"Office", "Front desk"}};
+    return settings;
+}
+
+std::string Escaped(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+    }
+    return escaped;
+}
+
+// The id of the connection whose line ends with `ending`.
+std::string IdOfLineEnding(const HeadlessServer& server, const std::string& ending) {
+    for (const std::string& line : server.Lines()) {
+        if (line.size() > ending.size() &&
+            line.compare(line.size() - ending.size(), ending.size(), ending) == 0) {
+            const auto begin = line.find(" > ") + 3;
+            return line.substr(begin, line.size() - ending.size() - begin);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(HeadlessNetwork, PrinterListComesByteForByteAndTraceLinesCarryTimes) {
+    const Settings settings = MakeSettings();
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(server.WaitFor(" is running on port " + std::to_string(settings.localPort)));
+
+    const ProcessResult raw = RunProgram(PadCommand(settings, {"--raw", "list"}));
+    ASSERT_EQ(raw.exitCode, 0);
+    const std::string host = CSocketComm::LocalHostName();
+    const std::string expected =
+        "<commands><command type=\"PLS\"><parameters><parameter type =\"HOST_NAME\">" + Escaped(host) +
+        "</parameter><parameter type =\"PRN_NAME\">Front desk</parameter>"
+        "<parameter type =\"PRN_NAME\">Lab &amp; Co</parameter>"
+        "<parameter type =\"PRN_NAME\">Caf\xE9</parameter></parameters></command></commands>";
+    EXPECT_EQ(raw.output, expected);
+
+    const ProcessResult listed = RunProgram(PadCommand(settings, {"list"}));
+    ASSERT_EQ(listed.exitCode, 0);
+    EXPECT_EQ(listed.output, host + "\nFront desk\nLab & Co\nCaf\xC3\xA9\n");
+
+    ASSERT_TRUE(server.WaitFor(" connection closed", 2));
+    const std::regex stamped(R"(^\d\d:\d\d:\d\d > .+)");
+    for (const std::string& line : server.Lines()) {
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    }
+    EXPECT_EQ(server.Count(" successfully connected with 127.0.0.1"), 2u);
+    EXPECT_TRUE(server.Stop()) << "an orderly end on SIGTERM";
+}
+
+TEST(HeadlessNetwork, CloseRequestClosesTheConnection) {
+    const Settings settings = MakeSettings();
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.WaitFor(" is running on port "));
+
+    const ProcessResult closed = RunProgram(PadCommand(settings, {"close"}));
+    EXPECT_EQ(closed.exitCode, 0);
+    ASSERT_TRUE(server.WaitFor(" closing connection."));
+    const std::string id = IdOfLineEnding(server, " closing connection.");
+    EXPECT_TRUE(std::regex_match(id, std::regex(R"(ID\d+)"))) << id;
+    EXPECT_EQ(server.Count(id + " successfully connected with 127.0.0.1"), 1u);
+}
+
+TEST(HeadlessNetwork, PrintCommandIsCarriedOutAndAnswered) {
+    const Settings settings = MakeSettings();
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.WaitFor(" is running on port "));
+    TempDir documents;
+    WriteFileBytes(documents / "note.txt", "a short note\n");
+
+    const ProcessResult printed =
+        RunProgram(PadCommand(settings, {"print", (documents / "note.txt").string(), "--printer",
+                                         "Front desk", "--name", "note.7z"}));
+    EXPECT_TRUE(server.WaitFor(" received note.7z"));
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(printed.output, match, std::regex(R"(RESULT (\d+) REASON \d+)")))
+        << printed.output;
+    EXPECT_EQ(printed.exitCode, match[1] == "0" ? 0 : 1);
+    EXPECT_TRUE(server.WaitFor("<parameter type =\"RESULT\">" + match[1].str() + "</parameter>"));
+}
+
+TEST(HeadlessNetwork, HostileDevicesDoNotTakeTheServerDown) {
+    const Settings settings = MakeSettings();
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.WaitFor(" is running on port "));
+
+    nettest::DeviceListener device("127.0.0.2", settings.padPort);
+    ASSERT_TRUE(device.Valid());
+    nettest::DatagramSender pad("127.0.0.2");
+    ASSERT_TRUE(pad.Send(settings.localPort, "hello"));
+    nettest::DeviceConnection connection = device.Accept();
+    ASSERT_TRUE(connection.ReadMessage().has_value());
+
+    ASSERT_TRUE(connection.SendBytes(std::string("<commands><oops") + '\0'));
+    EXPECT_TRUE(server.WaitFor(" : error loading XML."));
+    ASSERT_TRUE(connection.SendBytes(std::string("<commands><command type=\"PFL\"/></commands>") + '\0'));
+    EXPECT_TRUE(server.WaitFor(" parse data error."));
+    std::thread oversize([&connection] {
+        connection.SendBytes(std::string(ReceiveBuffer::kReceiveBufferLimit + 1, 'A') + '\0');
+    });
+    EXPECT_TRUE(server.WaitFor(" : message too long, refused."));
+    oversize.join();
+    // A message cut off by the device going away.
+    ASSERT_TRUE(connection.SendBytes("<commands><command type=\"PF"));
+    EXPECT_TRUE(server.WaitFor(" : uncompleted packet received."));
+    connection.Close();
+    EXPECT_TRUE(server.WaitFor(" connection closed"));
+
+    // A device that connects and then says nothing, for the rest of the test.
+    nettest::DeviceListener silentDevice("127.0.0.3", settings.padPort);
+    nettest::DatagramSender silentPad("127.0.0.3");
+    ASSERT_TRUE(silentPad.Send(settings.localPort, "hello"));
+    nettest::DeviceConnection silent = silentDevice.Accept();
+    ASSERT_TRUE(silent.Valid());
+
+    // A flood from a sender that accepts no connection.
+    nettest::DatagramSender flooder("127.0.0.4");
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2000; ++i) {
+        flooder.Send(settings.localPort, "flood");
+    }
+    ASSERT_TRUE(server.WaitFor(" unable to communicate with 127.0.0.4"));
+
+    const ProcessResult listed = RunProgram(PadCommand(settings, {"--bind", "127.0.0.5", "list"}));
+    EXPECT_EQ(listed.exitCode, 0) << "the server still serves devices";
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LE(server.Count(" unable to communicate with 127.0.0.4"), static_cast<std::size_t>(seconds) + 1);
+    EXPECT_TRUE(server.Alive());
+    EXPECT_TRUE(server.Stop()) << "stops cleanly with a silent device connected";
+}
