@@ -42,9 +42,10 @@ public:
         }
         return count;
     }
-    bool WaitFor(const std::string& part, std::size_t times = 1) const {
+    bool WaitFor(const std::string& part, std::size_t times = 1,
+                 std::chrono::milliseconds within = std::chrono::milliseconds(kGuard)) const {
         std::unique_lock guard(lock);
-        return changed.wait_for(guard, kGuard, [&] {
+        return changed.wait_for(guard, within, [&] {
             std::size_t count = 0;
             for (const auto& line : lines) {
                 count += line.find(part) != std::string::npos ? 1 : 0;
