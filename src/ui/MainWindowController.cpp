@@ -1,11 +1,27 @@
 #include "ui/MainWindowController.h"
 
+#include <QMetaObject>
+#include <QThread>
+#include <filesystem>
+#include <future>
+#include <utility>
+
 #include "app/DataFolder.h"
+#include "archive/PrintedDocuments.h"
+#include "archive/gui/CBrowserDlg.h"
 #include "config/AppSettings.h"
+#include "platform/Unicode.h"
+#include "print/DefaultPrinter.h"
+#include "ui/MainWindowFlags.h"
 
 namespace {
 
 constexpr const char* kSettingsFileName = "qopra.xml";
+constexpr const char* kPdfMarker = ".PDF";
+
+std::string DocumentPath(const PrintJobRecord& record) {
+    return (std::filesystem::path(record.workingFolder) / record.documentName).string();
+}
 
 } // namespace
 
@@ -27,6 +43,7 @@ void MainWindowController::Initialise() {
         // A port that is taken or an address that is not up yet may come free: try again later.
         networkRetry.start();
     }
+    LoadHistory();
 }
 
 void MainWindowController::Shutdown() {
@@ -44,8 +61,89 @@ bool MainWindowController::StartNetwork() {
     return false;
 }
 
-void MainWindowController::PostPrintDocument(std::unique_ptr<PrintJobRecord>) {}
+void MainWindowController::PostPrintDocument(std::unique_ptr<PrintJobRecord> record) {
+    if (!record) {
+        return;
+    }
+    // A queued call needs a copyable function; the record rides in a shared holder and is dropped with
+    // it if the controller is gone before the call runs.
+    auto holder = std::make_shared<std::unique_ptr<PrintJobRecord>>(std::move(record));
+    QMetaObject::invokeMethod(
+        this, [this, holder] { HandlePrintDocument(std::move(*holder)); }, Qt::QueuedConnection);
+}
 
-bool MainWindowController::ShowWaitingPage(bool, std::chrono::milliseconds) {
-    return true;
+bool MainWindowController::ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) {
+    if (QThread::currentThread() == thread()) {
+        HandleShowWaitingPage(refresh);
+        return true;
+    }
+    // The worker waits a bounded time only: the GUI thread may itself be waiting for this worker.
+    auto shown = std::make_shared<std::promise<bool>>();
+    std::future<bool> result = shown->get_future();
+    QMetaObject::invokeMethod(
+        this,
+        [this, refresh, shown] {
+            HandleShowWaitingPage(refresh);
+            shown->set_value(true);
+        },
+        Qt::QueuedConnection);
+    if (result.wait_for(timeout) != std::future_status::ready) {
+        return false;
+    }
+    try {
+        return result.get();
+    } catch (const std::future_error&) {
+        // The controller went away before it came round to the request.
+        return false;
+    }
+}
+
+void MainWindowController::HandleShowWaitingPage(bool refresh) {
+    emit waitingPageRequested(refresh);
+}
+
+void MainWindowController::HandlePrintDocument(std::unique_ptr<PrintJobRecord> record) {
+    if (!record) {
+        return;
+    }
+    emit printJobReceived();
+    const bool isPdf = AsciiUpper(record->documentName).find(kPdfMarker) != std::string::npos;
+    MainWindowFlags::previewIsPdf = isPdf;
+    // The preview page restores the default once it has printed.
+    DefaultPrinter::SwitchDefaultPrinter(record->printerName);
+    const std::string document = DocumentPath(*record);
+    emit navigateRequested(QString::fromStdString(document));
+    currentDocument = isPdf ? DataFolder::WaitingPage().string() : document;
+
+    PreviewPageFor(record->printerName).PrintDocument(std::make_unique<PrintJobRecord>(*record));
+
+    if (AppSettings::Instance().backup) {
+        PrintedDocuments().AddPrintedDocument(record->receivedFileName, record->printerName,
+                                              record->documentName, record->workingFolder, record->id);
+        emit historyEntryAdded(*record);
+    }
+}
+
+CBrowserDlg& MainWindowController::PreviewPageFor(const std::string& printerName) {
+    if (previewPage && previewPage->PrinterName() != printerName) {
+        // A page that is still printing finishes its documents first, then goes.
+        CBrowserDlg* retired = previewPage.release();
+        retired->setParent(this);
+        if (retired->IsBusy()) {
+            connect(retired, &CBrowserDlg::idle, retired, &QObject::deleteLater);
+        } else {
+            retired->deleteLater();
+        }
+    }
+    if (!previewPage) {
+        previewPage = std::make_unique<CBrowserDlg>(printerName);
+        connect(previewPage.get(), &CBrowserDlg::waitingPageRequested, this,
+                [this] { HandleShowWaitingPage(false); });
+    }
+    return *previewPage;
+}
+
+void MainWindowController::LoadHistory() {
+    PrintedDocuments().LoadPrintedDocuments(
+        [this](std::unique_ptr<PrintJobRecord> record) { emit historyEntryAdded(*record); });
 }

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <memory>
+#include <string>
 
 #include "net/NetworkService.h"
 #include "ui/IMainWindowPort.h"
 
+class CBrowserDlg;
 class ITraceSink;
 
 // What the main window does that needs no visible window: loads the settings, runs the network
@@ -28,16 +31,43 @@ public:
     // Starts the network service again (the Connect command); true when it runs.
     bool StartNetwork();
 
+    // From any thread: queued to the GUI thread.
     void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) override;
     bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) override;
+
+    // GUI thread: a print-job record reaches the main window. Switches the default printer, hands a
+    // copy to the preview page of the record's printer and, with backup on, records the document.
+    void HandlePrintDocument(std::unique_ptr<PrintJobRecord> record);
+    // GUI thread: the main window's browser shows the waiting page.
+    void HandleShowWaitingPage(bool refresh);
+    // Hands every kept document of the register to the history (`historyEntryAdded`).
+    void LoadHistory();
+
+    // What the main window's preview stands for: the waiting page while a PDF is printed.
+    const std::string& CurrentDocument() const { return currentDocument; }
+    // The preview page of the last record's printer; null before the first record.
+    CBrowserDlg* PreviewPage() const { return previewPage.get(); }
 
 signals:
     // The last network start failed (the desktop window offers its Connect button) or succeeded.
     void networkStartFailed();
     void networkStarted();
+    // A print-job record arrived (the tray icon animates).
+    void printJobReceived();
+    // The main window's browser should show this document or page.
+    void navigateRequested(const QString& location);
+    // The main window's browser should show the waiting page, refreshed when asked.
+    void waitingPageRequested(bool refresh);
+    // A document for the history list (printed with backup on, or kept from earlier runs).
+    void historyEntryAdded(const PrintJobRecord& record);
 
 private:
+    // The page for `printerName`: the current one when it was made for exactly that printer.
+    CBrowserDlg& PreviewPageFor(const std::string& printerName);
+
     ITraceSink* traceSink;
     NetworkService network;
     QTimer networkRetry;
+    std::string currentDocument;
+    std::unique_ptr<CBrowserDlg> previewPage;
 };

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <QPointer>
+#include <QSignalSpy>
+#include <QThread>
+#include <thread>
+#include <unistd.h>
+
+#include "app/DataFolder.h"
+#include "app/EventLog.h"
+#include "archive/PrintedDocuments.h"
+#include "archive/gui/CBrowserDlg.h"
+#include "config/AppSettings.h"
+#include "gui/SpoolerTestEnvironment.h"
+#include "support/FileBytes.h"
+#include "ui/MainWindowController.h"
+#include "ui/MainWindowFlags.h"
+
+using namespace spoolertest;
+
+namespace {
+
+constexpr const char* kNullQueue = "qopra-null";
+constexpr const char* kPdfQueue = "qopra-pdf";
+constexpr int kWaitMs = 120000;
+
+class MainWindowControllerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveScheduler()) {
+            GTEST_SKIP() << "CUPS_SERVER is not set: no test spooler";
+        }
+        Application();
+        std::filesystem::create_directories(dir / "data" / "Htm");
+        DataFolder::SetPath(dir / "data");
+        EventLog::Global().SetFileName(dir / "qopra.log");
+        AppSettings::Instance().backup = false;
+        MainWindowFlags::shown = false;
+        tag =
+            std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        ASSERT_TRUE(SetDefaultDestination(kPdfQueue));
+
+        controller = std::make_unique<MainWindowController>(nullptr);
+        QObject::connect(controller.get(), &MainWindowController::historyEntryAdded, controller.get(),
+                         [this](const PrintJobRecord& record) { history.push_back(record); });
+    }
+
+    void TearDown() override {
+        controller.reset();
+        AppSettings::Instance().backup = false;
+        EventLog::Global().SetFileName({});
+        DataFolder::SetPath({});
+    }
+
+    std::unique_ptr<PrintJobRecord> Record(const std::string& printer, const std::string& stem, int copies,
+                                           std::uint32_t id) const {
+        auto record = std::make_unique<PrintJobRecord>();
+        record->printerName = printer;
+        record->documentName = stem + "-" + tag + ".htm";
+        record->receivedFileName = record->documentName + ".7z";
+        record->copies = copies;
+        record->workingFolder = dir.Path().string();
+        record->id = id;
+        WriteFileBytes(dir / record->documentName, "<html><body>" + stem + "</body></html>");
+        return record;
+    }
+
+    bool WaitUntilIdle() const {
+        return WaitFor([&] { return !controller->PreviewPage()->IsBusy(); }, kWaitMs);
+    }
+
+    TempDir dir;
+    std::string tag;
+    std::unique_ptr<MainWindowController> controller;
+    std::vector<PrintJobRecord> history;
+};
+
+TEST_F(MainWindowControllerTest, OnePreviewPagePerPrinterAndAReplacedBusyPageStillPrintsItsDocument) {
+    controller->HandlePrintDocument(Record(kNullQueue, "first", 1, 1));
+    const QPointer<CBrowserDlg> nullPage = controller->PreviewPage();
+    ASSERT_FALSE(nullPage.isNull());
+    controller->HandlePrintDocument(Record(kNullQueue, "again", 0, 2));
+    EXPECT_EQ(controller->PreviewPage(), nullPage.data());
+
+    // A name that differs only in letter case is another printer.
+    controller->HandlePrintDocument(Record("QOPRA-NULL", "other", 0, 3));
+    EXPECT_NE(controller->PreviewPage(), nullPage.data());
+    controller->HandlePrintDocument(Record(kPdfQueue, "second", 1, 4));
+    EXPECT_EQ(controller->PreviewPage()->PrinterName(), kPdfQueue);
+
+    ASSERT_TRUE(WaitUntilIdle());
+    ASSERT_TRUE(WaitFor([&] { return nullPage.isNull(); }, kWaitMs)) << "the old page is never released";
+    EXPECT_EQ(JobsNamed(kNullQueue, "first-" + tag + ".htm").count, 1);
+    EXPECT_EQ(JobsNamed(kPdfQueue, "second-" + tag + ".htm").count, 1);
+}
+
+TEST_F(MainWindowControllerTest, BackupDecidesWhetherTheDocumentIsRegisteredAndAddedToTheHistory) {
+    QSignalSpy navigated(controller.get(), &MainWindowController::navigateRequested);
+    controller->HandlePrintDocument(Record(kNullQueue, "plain", 0, 10));
+    EXPECT_TRUE(history.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "data" / "printed.xml"));
+    ASSERT_EQ(navigated.count(), 1);
+    EXPECT_EQ(navigated.at(0).at(0).toString().toStdString(), (dir / ("plain-" + tag + ".htm")).string());
+    EXPECT_EQ(controller->CurrentDocument(), (dir / ("plain-" + tag + ".htm")).string());
+
+    AppSettings::Instance().backup = true;
+    controller->HandlePrintDocument(Record(kNullQueue, "kept", 0, 0x80000001u));
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].id, 0x80000001u);
+    std::vector<PrintJobRecord> registered;
+    PrintedDocuments(dir / "data" / "printed.xml")
+        .LoadPrintedDocuments([&](std::unique_ptr<PrintJobRecord> record) { registered.push_back(*record); });
+    ASSERT_EQ(registered.size(), 1u);
+    EXPECT_EQ(registered[0].id, 0x80000001u);
+    EXPECT_EQ(registered[0].documentName, "kept-" + tag + ".htm");
+
+    // A PDF is not shown while it prints: the preview stands for the waiting page.
+    controller->HandlePrintDocument(Record(kNullQueue, "scan.pdf", 0, 11));
+    EXPECT_TRUE(MainWindowFlags::previewIsPdf);
+    EXPECT_EQ(controller->CurrentDocument(), DataFolder::WaitingPage().string());
+    ASSERT_TRUE(WaitUntilIdle());
+}
+
+TEST_F(MainWindowControllerTest, WorkersReachTheGuiThreadAndNeverWaitLongerThanTheirLimit) {
+    QThread* handledOn = nullptr;
+    QObject::connect(controller.get(), &MainWindowController::printJobReceived, controller.get(),
+                     [&] { handledOn = QThread::currentThread(); });
+    QSignalSpy waiting(controller.get(), &MainWindowController::waitingPageRequested);
+
+    bool shown = false;
+    std::thread worker([&] {
+        controller->PostPrintDocument(nullptr);
+        controller->PostPrintDocument(Record(kNullQueue, "worker", 0, 30));
+        shown = controller->ShowWaitingPage(true, std::chrono::milliseconds(kWaitMs));
+    });
+    ASSERT_TRUE(WaitFor([&] { return waiting.count() == 1 && handledOn != nullptr; }, kWaitMs));
+    worker.join();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(handledOn, QThread::currentThread());
+    EXPECT_TRUE(waiting.at(0).at(0).toBool());
+
+    // Here the GUI thread is busy joining the worker: the worker gives up after its limit, and the
+    // late request is still carried out safely afterwards.
+    bool late = true;
+    std::thread blocked([&] { late = controller->ShowWaitingPage(true, std::chrono::milliseconds(200)); });
+    blocked.join();
+    EXPECT_FALSE(late);
+    ASSERT_TRUE(WaitFor([&] { return waiting.count() == 2; }, kWaitMs));
+    ASSERT_TRUE(WaitUntilIdle());
+}
+
+} // namespace

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdlib>
+#include <cups/cups.h>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "support/TempDir.h"
+
+// Qt on the offscreen platform and the private scheduler of the test command (CUPS_SERVER, started by
+// tests/rig/cups-rig.sh), shared by the tests that print through the hidden browser page.
+namespace spoolertest {
+
+inline bool HaveScheduler() {
+    return std::getenv("CUPS_SERVER") != nullptr;
+}
+
+// The spooler library reads HOME once per process, so the private one (where the per-user default
+// destination lives) is set once, before the first spooler call; the browser engine runs as root
+// only without its sandbox.
+inline QApplication& Application() {
+    static TempDir home;
+    static const bool prepared = [] {
+        ::setenv("HOME", home.Path().c_str(), 1);
+        if (std::getenv("CUPS_SERVERROOT") == nullptr) {
+            ::setenv("CUPS_SERVERROOT", home.Path().c_str(), 1);
+        }
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("QTWEBENGINE_CHROMIUM_FLAGS",
+                 "--no-sandbox --disable-gpu --no-first-run --disable-background-networking "
+                 "--disable-component-update",
+                 1);
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        return true;
+    }();
+    static int argc = 1;
+    static char name[] = "qopra-gui-test";
+    static char* argv[] = {name, nullptr};
+    static QApplication application(argc, argv);
+    (void)prepared;
+    return application;
+}
+
+// Runs the real event loop (the browser engine is driven by it) until `done` holds or `limitMs` passed.
+inline bool WaitFor(const std::function<bool()>& done, int limitMs) {
+    constexpr int kPollMs = 10;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    poll.start(kPollMs);
+    if (!done()) {
+        loop.exec();
+    }
+    return done();
+}
+
+inline bool SetDefaultDestination(const std::string& queue) {
+    return std::system(("lpoptions -d " + queue + " >/dev/null").c_str()) == 0;
+}
+
+inline std::string DefaultDestination() {
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
+    const std::string name = dest != nullptr ? dest->name : "";
+    cupsFreeDests(dest != nullptr ? 1 : 0, dest);
+    return name;
+}
+
+struct Jobs {
+    int count = 0;
+    int completed = 0;
+};
+
+// The jobs of `queue` named `title`, finished ones included.
+inline Jobs JobsNamed(const std::string& queue, const std::string& title) {
+    cups_job_t* jobs = nullptr;
+    const int total = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+    Jobs found;
+    for (int i = 0; i < total; ++i) {
+        if (title == jobs[i].title) {
+            ++found.count;
+            found.completed += jobs[i].state >= IPP_JSTATE_COMPLETED ? 1 : 0;
+        }
+    }
+    cupsFreeJobs(total, jobs);
+    return found;
+}
+
+} // namespace spoolertest
