@@ -3,7 +3,7 @@
 #include <string>
 
 // The per-user default destination, switched for the browser road and restored after it printed.
-// The saved name is one value for the whole program: a second switch before the restore replaces it.
+// Overlapping switches nest: the first saves the user's default, the matching last restore puts it back.
 class DefaultPrinter {
 public:
     // Saves the current default and makes `printerName` the default; logs

@@ -216,6 +216,15 @@ TEST_F(PrintOnSpoolerTest, DefaultDestinationIsSwitchedAndRestored) {
 
     EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("no-such-queue"), 0);
     EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-pdf");
+    DefaultPrinter::RestoreDefaultPrinter();
+
+    // Records for two printers overlap: the user's own default comes back after the last one.
+    EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("qopra-null"), 1);
+    EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("qopra-paused"), 1);
+    DefaultPrinter::RestoreDefaultPrinter();
+    EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-paused");
+    DefaultPrinter::RestoreDefaultPrinter();
+    EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-pdf");
     const std::string log = Log();
     EXPECT_NE(log.find("Gettig default printer : qopra-pdf\n"), std::string::npos) << log;
     EXPECT_NE(log.find("[1] Settig default printer to qopra-null \n"), std::string::npos) << log;
