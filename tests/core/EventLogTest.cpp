@@ -10,25 +10,12 @@
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
 
-namespace {
-
-std::vector<std::string> Lines(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::istringstream in(bytes);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-} // namespace
-
 TEST(EventLogFormat, LineHoldsTickTimeAndMessage) {
     TempDir dir;
     EventLog log;
     log.SetFileName(dir / "qopra.log");
     log.WriteMessage("START service");
-    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    const auto lines = SplitLines(ReadFileBytes(dir / "qopra.log"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(-?\d+ - \d\d:\d\d:\d\d START service)")))
         << lines[0];
@@ -40,7 +27,7 @@ TEST(EventLogFormat, LongMessageIsCutAndWideCharactersBecomeQuestionMarks) {
     log.SetFileName(dir / "qopra.log");
     log.WriteMessage(std::string(20000, 'x'));
     log.WriteMessage("caf\xC3\xA9 \xE2\x82\xAC \xE4\xB8\xAD end");
-    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    const auto lines = SplitLines(ReadFileBytes(dir / "qopra.log"));
     ASSERT_EQ(lines.size(), 2u);
     const std::string first = lines[0].substr(lines[0].find(' ', lines[0].find(" - ") + 3) + 1);
     EXPECT_EQ(first, std::string(EventLog::kMessageLimit, 'x'));
@@ -56,7 +43,7 @@ TEST(EventLogFile, DeletedFileIsCreatedAgainAndEmptyNameWritesNothing) {
     log.WriteMessage("one");
     std::filesystem::remove(dir / "qopra.log");
     log.WriteMessage("two");
-    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    const auto lines = SplitLines(ReadFileBytes(dir / "qopra.log"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("two"), std::string::npos);
 
@@ -84,7 +71,7 @@ TEST(EventLogThreads, LinesOfManyThreadsNeverInterleave) {
     for (auto& thread : threads) {
         thread.join();
     }
-    const auto lines = Lines(ReadFileBytes(dir / "qopra.log"));
+    const auto lines = SplitLines(ReadFileBytes(dir / "qopra.log"));
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLinesEach));
     const std::regex whole(R"(-?\d+ - \d\d:\d\d:\d\d thread (\d) line \d+([a-d]{300}))");
     for (const auto& line : lines) {

@@ -11,38 +11,14 @@
 #include "print/HiddenProcess.h"
 #include "print/Spooler.h"
 #include "support/FileBytes.h"
+#include "support/SamplePdf.h"
 
 // Sample documents and archives for printing tests, and the private scheduler those tests use.
 namespace printtest {
 
-// A one-page PDF with correct cross references; `padding` bytes of comment make it as large as needed.
+// A one-page PDF; `padding` bytes of blanks make it as large as needed.
 inline std::string MinimalPdf(std::size_t padding = 0) {
-    const std::string content =
-        "BT /F1 24 Tf 72 700 Td (Qopra test page) Tj ET\n" + std::string(padding, ' ');
-    const std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
-        "/Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-    };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return SamplePdf("BT /F1 24 Tf 72 700 Td (Qopra test page) Tj ET\n" + std::string(padding, ' '));
 }
 
 // Packs the named files of `folder` into `archive` with the real 7za; `switches` go before the names.

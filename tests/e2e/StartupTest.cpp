@@ -24,15 +24,6 @@ bool WaitForFile(const std::filesystem::path& path, std::chrono::milliseconds ti
     return true;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 } // namespace
 
 TEST(HeadlessStartup, FirstStartProvisionsSecondEndsSilentlySigtermEndsInOrder) {
@@ -49,7 +40,7 @@ TEST(HeadlessStartup, FirstStartProvisionsSecondEndsSilentlySigtermEndsInOrder) 
     ASSERT_TRUE(WaitForFile(data / "qopra.log", 1s));
     std::this_thread::sleep_for(300ms);
     const std::string logBefore = ReadFileBytes(data / "qopra.log");
-    const auto lines = Lines(logBefore);
+    const auto lines = SplitLines(logBefore);
     ASSERT_GE(lines.size(), 2u) << logBefore;
     const std::regex format(R"(-?\d+ - \d\d:\d\d:\d\d .*)");
     for (const auto& line : lines) {
@@ -66,7 +57,7 @@ TEST(HeadlessStartup, FirstStartProvisionsSecondEndsSilentlySigtermEndsInOrder) 
 
     first.Signal(SIGTERM);
     ASSERT_EQ(first.Wait(20s), 0) << first.Output();
-    const auto after = Lines(ReadFileBytes(data / "qopra.log"));
+    const auto after = SplitLines(ReadFileBytes(data / "qopra.log"));
     ASSERT_FALSE(after.empty());
     EXPECT_NE(after.back().find(" -->CQopraDlg::WindowProc, received message WM_END_APPLICATION"),
               std::string::npos);
