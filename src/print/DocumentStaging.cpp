@@ -174,7 +174,8 @@ bool DocumentStaging::RemoveFolder(const std::filesystem::path& path, bool recur
 }
 
 bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
-                                     const std::filesystem::path& outputFolder) {
+                                     const std::filesystem::path& outputFolder,
+                                     std::chrono::milliseconds timeLimit) {
     const std::filesystem::path executableFolder = DataFolder::ExecutableFolder();
     const std::filesystem::path program = HiddenProcess::FindProgram(kArchiveProgram, executableFolder);
     if (program.empty()) {
@@ -185,8 +186,14 @@ bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
     const std::vector<std::string> arguments = {"e", archive.string(), "-y", "-p",
                                                 "-o" + outputFolder.string()};
     int exitCode = 0;
-    if (!HiddenProcess::RunHiddenProcess(program, arguments, executableFolder, true, exitCode)) {
+    if (!HiddenProcess::RunHiddenProcess(program, arguments, executableFolder, true, exitCode, timeLimit)) {
         EventLog::Write("[ERROR] Unable to start %s", program.c_str());
+        return false;
+    }
+    if (exitCode == HiddenProcess::kTimedOut) {
+        // What it left behind may be cut short; it must not be printed as the document.
+        EventLog::Write("[ERROR] %s stopped after %lld ms on %s", kArchiveProgram,
+                        static_cast<long long>(timeLimit.count()), archive.c_str());
         return false;
     }
     if (exitCode != 0) {
@@ -195,8 +202,8 @@ bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
     return true;
 }
 
-bool DocumentStaging::FolderHasPdf(const std::filesystem::path& folder) {
-    return !PdfPrinting::ListPdfFiles(folder).empty();
+bool DocumentStaging::FolderHasPdf(const std::filesystem::path& folder, const std::string& receivedFileName) {
+    return !PdfPrinting::ListPdfFiles(folder, receivedFileName).empty();
 }
 
 std::string DocumentStaging::FormatPrintDate() {
@@ -261,14 +268,19 @@ int DocumentStaging::PrintReceivedDocument(const std::string& receivedFileName,
         return kResultDocumentMissing;
     }
 
+    // An archive named after its PDF is not printed itself; a PDF sent without an archive still is.
+    const std::string archiveName = receivedFileName == documentName ? std::string() : receivedFileName;
     int roadResult = 0;
-    if (FolderHasPdf(workingFolder)) {
+    if (FolderHasPdf(workingFolder, archiveName)) {
         roadResult = PdfPrinting::PrintPdfDocuments(printerName, documentName, copies, printerStatus,
-                                                    workingFolder, requestTime);
+                                                    workingFolder, requestTime, archiveName);
     } else {
         if (!documentThere) {
             return kResultDocumentMissing;
         }
+        // A job of the same name from the previous request may carry the same second; it must not
+        // count for this one.
+        const int lastJobId = PrintQueueWatch::LastJobId(printerName, requestTime);
         if (mainWindow != nullptr) {
             auto record = std::make_unique<PrintJobRecord>();
             record->printerName = printerName;
@@ -280,8 +292,8 @@ int DocumentStaging::PrintReceivedDocument(const std::string& receivedFileName,
             record->id = tick;
             mainWindow->PostPrintDocument(std::move(record));
         }
-        roadResult =
-            PrintQueueWatch::WaitForPrinterResult(printerName, documentName, printerStatus, requestTime);
+        roadResult = PrintQueueWatch::WaitForPrinterResult(printerName, documentName, printerStatus,
+                                                           requestTime, lastJobId);
     }
     if (roadResult == 0) {
         return kResultPrintFailed;

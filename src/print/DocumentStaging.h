@@ -22,6 +22,8 @@ public:
     static constexpr const char* kSingleJobFolder = "pf";
     static constexpr const char* kArchiveProgram = "7za";
     static constexpr std::chrono::milliseconds kWaitingPageTimeout{5000};
+    // Far more than a real document needs; an archive that unpacks without end is stopped here.
+    static constexpr std::chrono::milliseconds kExtractTimeLimit{60000};
     // Pause after asking for the waiting page. It let a PDF viewer let go of the file it showed before
     // the archive overwrote it; nothing here holds files that way, so no pause is needed.
     static constexpr std::chrono::milliseconds kWaitingPagePause{0};
@@ -39,10 +41,11 @@ public:
     // Links are removed, never followed. `error` receives the errno of the first failure.
     static bool RemoveFolder(const std::filesystem::path& path, bool recursive, int& error);
     // Unpacks every file of the archive into `outputFolder`, without stored paths; true when the
-    // archive program could be started.
+    // archive program could be started and ended within `timeLimit`.
     static bool ExtractArchive(const std::filesystem::path& archive,
-                               const std::filesystem::path& outputFolder);
-    static bool FolderHasPdf(const std::filesystem::path& folder);
+                               const std::filesystem::path& outputFolder,
+                               std::chrono::milliseconds timeLimit = kExtractTimeLimit);
+    static bool FolderHasPdf(const std::filesystem::path& folder, const std::string& receivedFileName = {});
     static std::string FormatPrintDate();
 
     // A name counts as a PDF when its upper-cased form contains ".PDF" anywhere.

@@ -1,11 +1,17 @@
 #include "print/HiddenProcess.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <string_view>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -31,6 +37,31 @@ int WaitForChild(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// False when `limit` ran out before the child ended; the child is then still to be reaped.
+bool ChildEndsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    if (limit == HiddenProcess::kNoTimeLimit) {
+        return true;
+    }
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) {
+        return true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int ready = 0;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd watched{fd, POLLIN, 0};
+        const std::int64_t wait = std::clamp<std::int64_t>(left.count(), 0, INT_MAX);
+        ready = ::poll(&watched, 1, static_cast<int>(wait));
+        if (ready >= 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(fd);
+    return ready != 0;
+}
+
 class SpawnActions {
 public:
     SpawnActions() { posix_spawn_file_actions_init(&actions); }
@@ -47,7 +78,8 @@ private:
 
 bool HiddenProcess::RunHiddenProcess(const std::filesystem::path& program,
                                      const std::vector<std::string>& arguments,
-                                     const std::filesystem::path& workingFolder, bool wait, int& exitCode) {
+                                     const std::filesystem::path& workingFolder, bool wait, int& exitCode,
+                                     std::chrono::milliseconds timeLimit) {
     std::vector<std::string> argumentTexts;
     argumentTexts.reserve(arguments.size() + 1);
     argumentTexts.push_back(program.string());
@@ -73,6 +105,13 @@ bool HiddenProcess::RunHiddenProcess(const std::filesystem::path& program,
     }
     lastProcessId = pid;
     if (wait) {
+        if (!ChildEndsWithin(pid, timeLimit)) {
+            // A helper that hangs or unpacks without end must not hold the caller forever.
+            ::kill(pid, SIGKILL);
+            WaitForChild(pid);
+            exitCode = kTimedOut;
+            return true;
+        }
         exitCode = WaitForChild(pid);
     } else {
         // Nobody waits for it, so reap it here rather than leave a zombie behind.

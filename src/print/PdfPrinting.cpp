@@ -21,13 +21,14 @@ std::string UpperCase(std::string text) {
 
 } // namespace
 
-std::vector<std::string> PdfPrinting::ListPdfFiles(const std::filesystem::path& folder) {
+std::vector<std::string> PdfPrinting::ListPdfFiles(const std::filesystem::path& folder,
+                                                   const std::string& receivedFileName) {
     std::vector<std::string> names;
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (DocumentStaging::IsPdfName(name) &&
+        if (DocumentStaging::IsPdfName(name) && name != receivedFileName &&
             it->symlink_status(error).type() == std::filesystem::file_type::regular) {
             names.push_back(name);
         }
@@ -37,8 +38,8 @@ std::vector<std::string> PdfPrinting::ListPdfFiles(const std::filesystem::path& 
 }
 
 int PdfPrinting::PrintPdfFiles(const std::string& printerName, const std::filesystem::path& folder,
-                               int copies, std::time_t since) {
-    const std::vector<std::string> files = ListPdfFiles(folder);
+                               int copies, std::time_t since, const std::string& receivedFileName) {
+    const std::vector<std::string> files = ListPdfFiles(folder, receivedFileName);
     if (files.empty()) {
         return 0;
     }
@@ -60,7 +61,8 @@ int PdfPrinting::PrintPdfFiles(const std::string& printerName, const std::filesy
 
 int PdfPrinting::PrintPdfDocuments(const std::string& printerName, const std::string& /*documentName*/,
                                    int copies, std::uint32_t& printerStatus,
-                                   const std::filesystem::path& folder, std::time_t since) {
+                                   const std::filesystem::path& folder, std::time_t since,
+                                   const std::string& receivedFileName) {
     PrinterStatus& shared = PrinterStatus::Shared();
     shared.Set(0);
     const std::optional<Spooler::PrinterInfo> printer = Spooler::GetPrinter(printerName);
@@ -80,7 +82,7 @@ int PdfPrinting::PrintPdfDocuments(const std::string& printerName, const std::st
                         printer->queuedJobCount, printer->status);
         return 4;
     }
-    const int result = PrintPdfFiles(printerName, folder, copies, since);
+    const int result = PrintPdfFiles(printerName, folder, copies, since, receivedFileName);
     printerStatus = shared.Get();
     EventLog::Write("Print done with code %d", result);
     return result;

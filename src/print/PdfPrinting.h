@@ -18,11 +18,13 @@ public:
     // 4 the printer was in an error state. `printerStatus` receives the status the watch found.
     static int PrintPdfDocuments(const std::string& printerName, const std::string& documentName, int copies,
                                  std::uint32_t& printerStatus, const std::filesystem::path& folder,
-                                 std::time_t since);
+                                 std::time_t since, const std::string& receivedFileName = {});
     // Submits every PDF file of `folder` and watches the jobs: 1 when the watch ended in time, 0
     // otherwise (a refused submission included).
     static int PrintPdfFiles(const std::string& printerName, const std::filesystem::path& folder, int copies,
-                             std::time_t since);
-    // Regular files (links not followed) whose upper-cased name contains ".PDF", sorted by name.
-    static std::vector<std::string> ListPdfFiles(const std::filesystem::path& folder);
+                             std::time_t since, const std::string& receivedFileName = {});
+    // Regular files (links not followed) whose upper-cased name contains ".PDF", sorted by name. The
+    // received archive ("report.pdf.7z") is no document, unless it is the document itself.
+    static std::vector<std::string> ListPdfFiles(const std::filesystem::path& folder,
+                                                 const std::string& receivedFileName = {});
 };

@@ -77,9 +77,11 @@ bool PrintQueueWatch::RefreshPrinterJobs(PrinterJobsSnapshot& snapshot) {
     snapshot.printerStatus = printer->status;
     snapshot.connecting = printer->connecting;
     snapshot.queuedJobCount = printer->queuedJobCount;
-    snapshot.jobCount = static_cast<int>(jobs->size());
     snapshot.jobs.clear();
     for (const Spooler::JobInfo& job : *jobs) {
+        if (job.id <= snapshot.afterJobId) {
+            continue;
+        }
         PrintJobEntry entry;
         entry.jobId = job.id;
         entry.documentName = job.name;
@@ -93,6 +95,7 @@ bool PrintQueueWatch::RefreshPrinterJobs(PrinterJobsSnapshot& snapshot) {
         entry.submitted = job.created;
         snapshot.jobs.push_back(std::move(entry));
     }
+    snapshot.jobCount = static_cast<int>(snapshot.jobs.size());
     return true;
 }
 
@@ -159,10 +162,11 @@ bool PrintQueueWatch::FindFailedJob(const PrinterJobsSnapshot& snapshot) {
 }
 
 int PrintQueueWatch::WaitForBrowserJob(const std::string& printerName, const std::string& documentName,
-                                       std::time_t since) {
+                                       std::time_t since, int afterJobId) {
     auto snapshot = std::make_shared<PrinterJobsSnapshot>();
     snapshot->printerName = printerName;
     snapshot->since = since;
+    snapshot->afterJobId = afterJobId;
     WatchThread watch([snapshot, documentName] {
         if (!RefreshPrinterJobs(*snapshot)) {
             return false;
@@ -189,7 +193,7 @@ int PrintQueueWatch::WaitForBrowserJob(const std::string& printerName, const std
 }
 
 int PrintQueueWatch::WaitForPrinterResult(const std::string& printerName, const std::string& documentName,
-                                          std::uint32_t& printerStatus, std::time_t since) {
+                                          std::uint32_t& printerStatus, std::time_t since, int afterJobId) {
     PrinterStatus::Shared().Set(0);
     const std::optional<Spooler::PrinterInfo> printer = Spooler::GetPrinter(printerName);
     if (!printer) {
@@ -202,9 +206,19 @@ int PrintQueueWatch::WaitForPrinterResult(const std::string& printerName, const 
         PrinterStatus::Shared().Set(printer->status);
         return 4;
     }
-    const int result = WaitForBrowserJob(printerName, documentName, since);
+    const int result = WaitForBrowserJob(printerName, documentName, since, afterJobId);
     EventLog::Write("Print done with code %d", result);
     return result;
+}
+
+int PrintQueueWatch::LastJobId(const std::string& printerName, std::time_t since) {
+    int last = 0;
+    if (const std::optional<std::vector<Spooler::JobInfo>> jobs = Spooler::GetJobs(printerName, since)) {
+        for (const Spooler::JobInfo& job : *jobs) {
+            last = std::max(last, job.id);
+        }
+    }
+    return last;
 }
 
 bool PrintQueueWatch::WatchSubmittedJobs(const std::string& printerName, const std::vector<int>& jobIds,

@@ -35,11 +35,14 @@ public:
     // it that failed ends the watch with its status in the shared printer status. 1 when the watch
     // ended within its limit, 0 otherwise.
     static int WaitForBrowserJob(const std::string& printerName, const std::string& documentName,
-                                 std::time_t since);
+                                 std::time_t since, int afterJobId = 0);
     // The browser road's wait: 0 the printer cannot be watched or nothing happened in time, 1 the
     // watch ended in time, 4 the printer was in an error state (its status in `printerStatus`).
     static int WaitForPrinterResult(const std::string& printerName, const std::string& documentName,
-                                    std::uint32_t& printerStatus, std::time_t since);
+                                    std::uint32_t& printerStatus, std::time_t since, int afterJobId = 0);
+    // The highest id among the printer's jobs created since `since`, 0 when there is none or the
+    // spooler cannot be asked. Taken before a document is handed over, it marks the jobs to ignore.
+    static int LastJobId(const std::string& printerName, std::time_t since);
     // The PDF road's watch over the jobs it submitted: ends when each reached processing or
     // completed, or when one failed or the printer shows an error. True when it ended within `limit`.
     static bool WatchSubmittedJobs(const std::string& printerName, const std::vector<int>& jobIds,

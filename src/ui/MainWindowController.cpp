@@ -36,7 +36,10 @@ MainWindowController::~MainWindowController() {
 }
 
 void MainWindowController::Initialise() {
-    AppSettings::Instance().Load((DataFolder::Path() / kSettingsFileName).string());
+    // Without a data folder the program runs on defaults: never a settings file of the current folder.
+    const std::filesystem::path dataFolder = DataFolder::Path();
+    AppSettings::Instance().Load(dataFolder.empty() ? std::string()
+                                                    : (dataFolder / kSettingsFileName).string());
     network.SetTraceSink(traceSink);
     network.SetMainWindow(this);
     if (!StartNetwork()) {

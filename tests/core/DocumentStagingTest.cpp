@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <set>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include "core/PrintTestFiles.h"
 #include "print/DefaultPrinter.h"
 #include "print/DocumentStaging.h"
+#include "print/HiddenProcess.h"
 #include "print/PrinterStatus.h"
 #include "print/Spooler.h"
 #include "protocol/Base64.h"
@@ -217,6 +219,29 @@ TEST_F(DocumentStagingTest, BadReceivedNamesGiveOneAndMissingArchiveProgramGives
     setenv("PATH", savedPath.c_str(), 1);
     EXPECT_EQ(result, DocumentStaging::kResultDecompressFailed);
     EXPECT_NE(Log().find("7za not found"), std::string::npos);
+}
+
+TEST_F(DocumentStagingTest, ArchiveProgramThatNeverEndsIsStoppedAndFailsTheExtraction) {
+    // Stands in for an archive that unpacks without end.
+    const fs::path bin = dir / "slow-bin";
+    fs::create_directories(bin);
+    WriteFileBytes(bin / "7za", "#!/bin/sh\nexec /bin/sleep 600\n");
+    fs::permissions(bin / "7za", fs::perms::owner_all);
+    const std::string savedPath = std::getenv("PATH");
+    setenv("PATH", bin.c_str(), 1);
+    const bool extracted =
+        DocumentStaging::ExtractArchive(dir / "a.7z", data, std::chrono::milliseconds(100));
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_FALSE(extracted);
+    EXPECT_NE(Log().find("7za stopped after 100 ms"), std::string::npos);
+    const pid_t child = HiddenProcess::LastProcessId();
+    ASSERT_GT(child, 0);
+    EXPECT_NE(::kill(child, 0), 0) << "the overrunning child is killed and reaped";
+
+    int exitCode = 0;
+    ASSERT_TRUE(HiddenProcess::RunHiddenProcess("/bin/sh", {"-c", "exit 3"}, {}, true, exitCode,
+                                                std::chrono::milliseconds(60000)));
+    EXPECT_EQ(exitCode, 3);
 }
 
 TEST_F(DocumentStagingTest, MissingBadOrLinkedDocumentsGiveThreeWithoutPrinting) {

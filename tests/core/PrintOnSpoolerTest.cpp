@@ -74,7 +74,8 @@ protected:
         return stem + "-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + extension;
     }
 
-    fs::path Stage(const std::string& document, const std::string& bytes) {
+    fs::path Stage(const std::string& document, const std::string& bytes,
+                   const std::string& archive = "doc.7z") {
         const fs::path source = dir / "source";
         fs::remove_all(source);
         fs::create_directories(source);
@@ -82,14 +83,14 @@ protected:
         fs::path folder;
         std::uint32_t tick = 0;
         DocumentStaging::CreateJobFolder(folder, tick);
-        EXPECT_TRUE(printtest::MakeArchive(folder / "doc.7z", source, {document}));
+        EXPECT_TRUE(printtest::MakeArchive(folder / archive, source, {document}));
         return folder;
     }
 
     int Print(const std::string& printer, const std::string& document, int copies, const fs::path& folder,
-              IMainWindowPort* window = nullptr) {
+              IMainWindowPort* window = nullptr, const std::string& archive = "doc.7z") {
         status = 0;
-        return DocumentStaging::PrintReceivedDocument("doc.7z", printer, document, copies, folder, 1, window,
+        return DocumentStaging::PrintReceivedDocument(archive, printer, document, copies, folder, 1, window,
                                                       status);
     }
 
@@ -131,6 +132,14 @@ TEST_F(PrintOnSpoolerTest, EveryPdfOfTheFolderBecomesOneJob) {
     // A device that sends no usable count still gets its page.
     EXPECT_EQ(firstJob->copies, 1);
     EXPECT_FALSE(printtest::FindJob("qopra-null", link));
+
+    // An archive named after its PDF is no PDF to print.
+    const std::string named = Unique("Named", ".pdf");
+    const fs::path namedFolder = Stage(named, printtest::MinimalPdf(), named + ".7z");
+    EXPECT_EQ(Print("qopra-null", named, 1, namedFolder, nullptr, named + ".7z"),
+              DocumentStaging::kResultPrinted);
+    EXPECT_TRUE(printtest::FindJob("qopra-null", named));
+    EXPECT_FALSE(printtest::FindJob("qopra-null", named + ".7z"));
 }
 
 TEST_F(PrintOnSpoolerTest, UnusablePrintersFailBeforeAnythingIsSubmitted) {
@@ -195,9 +204,19 @@ TEST_F(PrintOnSpoolerTest, JobListHoldsCompletedJobsAndLeavesOutOlderOnes) {
     EXPECT_EQ(PrintQueueWatch::FindDocumentJob(snapshot, name), PrintJobEntry::kPrinted);
     EXPECT_EQ(snapshot.jobCount, static_cast<int>(snapshot.jobs.size()));
 
+    // The clock cannot part jobs of one second; the last id known before the request can.
+    const int lastJobId = PrintQueueWatch::LastJobId("qopra-null", 0);
+    EXPECT_GE(lastJobId, jobId);
+    snapshot.afterJobId = lastJobId;
+    ASSERT_TRUE(PrintQueueWatch::RefreshPrinterJobs(snapshot));
+    EXPECT_EQ(PrintQueueWatch::FindDocumentJob(snapshot, name), 0u);
+    EXPECT_EQ(snapshot.jobCount, 0);
+
+    snapshot.afterJobId = 0;
     snapshot.since = std::time(nullptr) + 3600;
     ASSERT_TRUE(PrintQueueWatch::RefreshPrinterJobs(snapshot));
     EXPECT_TRUE(snapshot.jobs.empty());
+    EXPECT_EQ(PrintQueueWatch::LastJobId("qopra-null", snapshot.since), 0);
 
     snapshot.printerName = "no-such-queue";
     EXPECT_FALSE(PrintQueueWatch::RefreshPrinterJobs(snapshot));
