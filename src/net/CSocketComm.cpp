@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 namespace {
 
@@ -170,7 +171,11 @@ bool CSocketComm::StartWatch() {
     if (watchThread.joinable() || !IsOpen()) {
         return false;
     }
-    watchThread = std::thread(&CSocketComm::RunWatch, this);
+    try {
+        watchThread = std::thread(&CSocketComm::RunWatch, this);
+    } catch (const std::system_error&) {
+        return false; // the system has no thread to give: a failure, not the end of the process
+    }
     return true;
 }
 
@@ -283,6 +288,11 @@ void CSocketComm::WatchLoop() {
             }
         }
         if (failed) {
+            // A device may send its last message and close at once: what came before the end is
+            // still its message.
+            if (!IsDatagram() && total > 0 && IsOpen()) {
+                HandleReceived(buffer.get(), total);
+            }
             if (IsOpen()) {
                 HandleSocketEvent(kReadFailed);
             }
@@ -367,6 +377,9 @@ void CSocketComm::RememberPeer(const sockaddr_in& sender, bool received) {
     std::lock_guard guard(peerLock);
     std::erase_if(peerList, [&](const sockaddr_in& peer) { return SamePeer(peer, sender); });
     if (received) {
+        if (peerList.size() >= kMaxPeers) {
+            peerList.erase(peerList.begin());
+        }
         peerList.push_back(sender);
     }
 }

@@ -29,6 +29,9 @@ public:
     static constexpr std::size_t kWatchBufferSize = 409600;
     static constexpr std::chrono::milliseconds kConnectTimeout{5000};
     static constexpr std::chrono::milliseconds kDefaultSendTimeout{5000};
+    // Datagram peers remembered; beyond this the oldest is forgotten, so that datagrams from ever new
+    // source addresses and ports cannot make the list (and the work on every datagram) grow for ever.
+    static constexpr std::size_t kMaxPeers = 1024;
 
     CSocketComm();
     virtual ~CSocketComm();

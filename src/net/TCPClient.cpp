@@ -39,7 +39,10 @@ bool TCPClient::Connect(const std::string& hostText, const std::string& portText
     if (const auto peer = PeerAddress()) {
         peerAddress = *peer;
     }
-    StartWatch();
+    if (!StartWatch()) {
+        Stop(); // a connection that nobody watches would never be released
+        return false;
+    }
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include "net/ITCPManager.h"
 
+#include <system_error>
+
 namespace {
 
 // Senders remembered for the rate limit before old entries are swept out.
@@ -24,7 +26,17 @@ void UDPXmlManager::HandleDatagram(const char*, std::size_t, const std::string& 
     waiting.push_back(senderAddress);
     inProgress.insert(senderAddress);
     if (idleWorkers < waiting.size() && workers.size() < kConnectWorkers) {
-        workers.emplace_back(&UDPXmlManager::WorkLoop, this);
+        try {
+            workers.emplace_back(&UDPXmlManager::WorkLoop, this);
+        } catch (const std::system_error&) {
+            // No thread to be had, which must not end the discovery thread. With no worker at all the
+            // attempt is dropped, so that the sender's next datagram tries again.
+            if (workers.empty()) {
+                waiting.pop_back();
+                inProgress.erase(senderAddress);
+                return;
+            }
+        }
     }
     wakeUp.notify_one();
 }

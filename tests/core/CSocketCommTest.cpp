@@ -133,6 +133,23 @@ TEST(DatagramSocket, EachDatagramIsItsOwnBurstWithItsSender) {
     EXPECT_TRUE(server.Peers().empty());
 }
 
+TEST(DatagramSocket, PeersFromEverNewSendersAreBounded) {
+    RecordingSocket server;
+    ASSERT_TRUE(server.CreateDatagramSocket(std::nullopt, "0"));
+    // Read by hand, one datagram at a time, so that none is dropped by a full socket.
+    const std::size_t senders = CSocketComm::kMaxPeers + 10;
+    char buffer[16];
+    for (std::size_t i = 0; i < senders; ++i) {
+        const std::string from = "127.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+        ASSERT_TRUE(SendDatagram(from, server.LocalPort(), "x"));
+        ASSERT_EQ(server.ReadData(buffer, sizeof buffer), 1);
+    }
+    const auto peers = server.Peers();
+    ASSERT_EQ(peers.size(), CSocketComm::kMaxPeers);
+    EXPECT_EQ(CSocketComm::AddressText(peers.front()), "127.0.0.11") << "the oldest are forgotten";
+    EXPECT_EQ(CSocketComm::AddressText(peers.back()), "127.0.4.34");
+}
+
 TEST(DatagramSocket, EmptyDatagramWithoutPrefixIsAReadFailureAndTheLoopGoesOn) {
     RecordingSocket server;
     ASSERT_TRUE(server.CreateDatagramSocket(std::nullopt, "0"));

@@ -185,6 +185,16 @@ TEST_F(TCPXmlManagerTest, DeviceThatGoesAwayIsReleasedAndItsUnfinishedMessageDro
     EXPECT_TRUE(WaitForConnectionCount(0));
 }
 
+TEST_F(TCPXmlManagerTest, MessageSentJustBeforeTheDeviceClosesIsStillRead) {
+    DeviceListener device("127.0.0.2");
+    DeviceConnection connection = Connect(device, "127.0.0.2");
+    const std::string id = IdConnectedWith("127.0.0.2");
+    ASSERT_TRUE(connection.SendBytes(std::string("<commands><command/></commands>") + '\0'));
+    shutdown(connection.Get(), SHUT_WR);
+    EXPECT_TRUE(trace.WaitFor(id + " : error parsing XML."));
+    EXPECT_TRUE(trace.WaitFor(id + " connection closed"));
+}
+
 TEST_F(TCPXmlManagerTest, UnreachableDeviceLeavesNoConnection) {
     std::string port;
     {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -59,6 +60,9 @@ int Run7za(const std::filesystem::path& folder, const std::vector<std::string>& 
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1; // the child cannot be waited for (ECHILD): do not spin for ever
+        }
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -157,7 +157,10 @@ bool PadConnection::SendMessage(const std::string& bytes) {
         if (!WaitFor(connection, POLLOUT)) {
             return false;
         }
-        const ssize_t count = send(connection, framed.data() + done, framed.size() - done, MSG_NOSIGNAL);
+        // Without MSG_DONTWAIT a blocking send of a large message would wait for the whole of it,
+        // past the deadline, whenever the server stops reading.
+        const ssize_t count =
+            send(connection, framed.data() + done, framed.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (count < 0 && errno != EINTR && errno != EAGAIN) {
             return Fail("sending failed");
         }
