@@ -20,6 +20,8 @@ namespace {
 
 constexpr const char* kNullQueue = "qopra-null";
 constexpr const char* kPdfQueue = "qopra-pdf";
+// Only this test prints there, so the queue's output file is this test's.
+constexpr const char* kProofQueue = "qopra-proof";
 // Bounds on waiting for the browser and the spooler; a healthy run takes a fraction of this.
 constexpr int kWaitMs = 120000;
 
@@ -104,7 +106,7 @@ TEST_F(BrowserPrintTest, HtmlPageGivesOneJobPerCopyOnTheRecordsPrinterWithItsPic
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
 
     browser.PrintDocument(Record(kNullQueue, document, 2));
-    browser.PrintDocument(Record(kPdfQueue, single, 1));
+    browser.PrintDocument(Record(kProofQueue, single, 1));
     ASSERT_TRUE(WaitFor([&] { return done.count() == 2; }, kWaitMs)) << Log();
 
     EXPECT_TRUE(done.at(0).at(0).toBool()) << Log();
@@ -115,9 +117,9 @@ TEST_F(BrowserPrintTest, HtmlPageGivesOneJobPerCopyOnTheRecordsPrinterWithItsPic
     EXPECT_FALSE(browser.IsBusy());
 
     // The PDF queue writes what it printed to a file of the rig: the picture must be in it.
-    ASSERT_TRUE(WaitFor([&] { return JobsNamed(kPdfQueue, single).completed == 1; }, kWaitMs));
+    ASSERT_TRUE(WaitFor([&] { return JobsNamed(kProofQueue, single).completed == 1; }, kWaitMs));
     const std::string printed = ReadFileBytes(
-        std::filesystem::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-pdf.out");
+        std::filesystem::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-proof.out");
     EXPECT_NE(printed.find(single.substr(0, 40)), std::string::npos) << "the output is not this job's";
     EXPECT_NE(printed.find("%PDF"), std::string::npos);
     EXPECT_NE(printed.find("/Image"), std::string::npos) << "the picture did not make it into the print";

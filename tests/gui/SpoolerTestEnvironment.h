@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cups/cups.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,14 @@ namespace spoolertest {
 inline bool HaveScheduler() {
     return std::getenv("CUPS_SERVER") != nullptr;
 }
+
+// The application ends when the tests are over, before the program's static objects: the browser
+// engine shuts down while Qt is still whole, instead of during the exit of the process.
+class ApplicationEnvironment : public testing::Environment {
+public:
+    void TearDown() override { application.reset(); }
+    std::unique_ptr<QApplication> application;
+};
 
 // The spooler library reads HOME once per process, so the private one (where the per-user default
 // destination lives) is set once, before the first spooler call; the browser engine runs as root
@@ -40,9 +49,17 @@ inline QApplication& Application() {
     static int argc = 1;
     static char name[] = "qopra-gui-test";
     static char* argv[] = {name, nullptr};
-    static QApplication application(argc, argv);
+    static ApplicationEnvironment* environment = [] {
+        // The test framework owns its environments and tears them down when the tests are over.
+        auto* added = new ApplicationEnvironment;
+        testing::AddGlobalTestEnvironment(added);
+        return added;
+    }();
+    if (!environment->application) {
+        environment->application = std::make_unique<QApplication>(argc, argv);
+    }
     (void)prepared;
-    return application;
+    return *environment->application;
 }
 
 // Runs the real event loop (the browser engine is driven by it) until `done` holds or `limitMs` passed.

@@ -8,6 +8,8 @@
 # Queues:
 #   qopra-null      raw queue on file:///dev/null; jobs complete at once
 #   qopra-pdf       Generic PDF Printer queue writing to DIR/out/qopra-pdf.out (copies applied)
+#   qopra-proof     the same, writing to DIR/out/qopra-proof.out; for one test that reads the output,
+#                   so that jobs of tests running beside it cannot overwrite it
 #   qopra-paused    like qopra-null, but disabled: printer-state stopped, reason "paused"
 #   qopra-reject    like qopra-null, but rejecting jobs (printer-is-accepting-jobs false)
 #   qopra-broken    its backend always fails and the error policy aborts the job
@@ -148,6 +150,8 @@ create_queues() {
     export CUPS_SERVER=$sock
     add_queue -p qopra-null -v file:///dev/null -m raw -E
     add_queue -p qopra-pdf -v "file://$dir/out/qopra-pdf.out" \
+        -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
+    add_queue -p qopra-proof -v "file://$dir/out/qopra-proof.out" \
         -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
     add_queue -p qopra-paused -v file:///dev/null -m raw -E
     cupsdisable qopra-paused
