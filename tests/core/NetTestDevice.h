@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ITraceSink.h"
+#include "protocol/ReceiveBuffer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -118,13 +120,7 @@ public:
     }
     // The next message without its 0 byte; nothing when the connection ends first.
     std::optional<std::string> ReadMessage() {
-        for (;;) {
-            const auto end = pending.find('\0');
-            if (end != std::string::npos) {
-                std::string message = pending.substr(0, end);
-                pending.erase(0, end + 1);
-                return message;
-            }
+        while (ready.empty()) {
             char chunk[65536];
             if (!WaitReadable(socket.Get())) {
                 return std::nullopt;
@@ -133,8 +129,14 @@ public:
             if (count <= 0) {
                 return std::nullopt;
             }
-            pending.append(chunk, static_cast<std::size_t>(count));
+            for (std::string& message :
+                 framer.Append(std::string_view(chunk, static_cast<std::size_t>(count))).messages) {
+                ready.push_back(std::move(message));
+            }
         }
+        std::string message = std::move(ready.front());
+        ready.pop_front();
+        return message;
     }
     // Whether the server closed the connection (reads up to the end, dropping data).
     bool WaitClosed() {
@@ -153,7 +155,8 @@ public:
 
 private:
     Fd socket;
-    std::string pending;
+    ReceiveBuffer framer;
+    std::deque<std::string> ready;
 };
 
 // A device's listening socket on `host`; port 0 picks a free one.

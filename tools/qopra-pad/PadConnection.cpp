@@ -127,13 +127,7 @@ bool PadConnection::Discover(const std::string& server, const std::string& port,
 }
 
 std::optional<std::string> PadConnection::ReadMessage() {
-    for (;;) {
-        const auto end = pending.find('\0');
-        if (end != std::string::npos) {
-            std::string message = pending.substr(0, end);
-            pending.erase(0, end + 1);
-            return message;
-        }
+    while (ready.empty()) {
         if (!WaitFor(connection, POLLIN)) {
             error = "no message from the server: " + error;
             return std::nullopt;
@@ -145,8 +139,14 @@ std::optional<std::string> PadConnection::ReadMessage() {
             Fail("the server closed the connection");
             return std::nullopt;
         }
-        pending.append(chunk, static_cast<std::size_t>(count));
+        for (std::string& message :
+             framer.Append(std::string_view(chunk, static_cast<std::size_t>(count))).messages) {
+            ready.push_back(std::move(message));
+        }
     }
+    std::string message = std::move(ready.front());
+    ready.pop_front();
+    return message;
 }
 
 bool PadConnection::SendMessage(const std::string& bytes) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <string>
+
+#include "protocol/ReceiveBuffer.h"
 
 // The device's network side: the listening port the server connects to, the discovery datagram, and
 // the one connection, with every wait bounded by the deadline.
@@ -37,6 +40,7 @@ private:
     std::chrono::steady_clock::time_point deadline;
     int listener = -1;
     int connection = -1;
-    std::string pending;
+    ReceiveBuffer framer;
+    std::deque<std::string> ready;
     std::string error;
 };
