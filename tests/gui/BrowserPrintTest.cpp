@@ -166,6 +166,20 @@ TEST_F(BrowserPrintTest, FailuresAreLoggedPrintNothingOnTheDefaultQueueAndStillR
     EXPECT_NE(log.find("PrintFileOnBrowser error.", first + 1), std::string::npos) << log;
 }
 
+TEST_F(BrowserPrintTest, CopiesBeyondTheLimitArePrintedUpToTheLimit) {
+    const std::string document = HtmlDocument("many");
+    CBrowserDlg browser(kNullQueue);
+    browser.SetCopiesLimit(3);
+    QSignalSpy done(&browser, &CBrowserDlg::documentDone);
+    browser.PrintDocument(Record(kNullQueue, document, 1000000));
+    ASSERT_TRUE(WaitFor([&] { return done.count() == 1; }, kWaitMs));
+    EXPECT_TRUE(done.at(0).at(0).toBool());
+    EXPECT_EQ(done.at(0).at(1).toInt(), 3);
+    EXPECT_EQ(JobsNamed(kNullQueue, document).count, 3);
+    EXPECT_NE(Log().find("[WARNING] 1000000 copies asked of " + document + ", printing 3"),
+              std::string::npos);
+}
+
 TEST_F(BrowserPrintTest, DocumentThatNeverFinishesLoadingIsGivenUpAndTheQueuedOnesStillPrint) {
     const std::string hanging = "hanging-" + tag + ".htm";
     const NeverEndingDocument never(dir / hanging);

@@ -105,7 +105,11 @@ void CBrowserDlg::StartNext() {
 
     phase = Phase::LoadingDocument;
     ++serial;
-    copies = record->copies;
+    copies = std::min(record->copies, copiesLimit);
+    if (copies < record->copies) {
+        EventLog::Write("[WARNING] %d copies asked of %s, printing %d", record->copies,
+                        record->documentName.c_str(), copies);
+    }
     documentName = record->documentName;
     documentNameUpper = AsciiUpper(record->documentName);
     jobPrinterName = record->printerName;
@@ -185,9 +189,11 @@ int CBrowserDlg::SubmitCopies(const QByteArray& pdf) {
     const std::filesystem::path path = file.fileName().toStdString();
     int submitted = 0;
     for (std::int32_t copy = 0; copy < copies; ++copy) {
-        if (Spooler::SubmitFile(jobPrinterName, path, documentName, kCopiesPerJob) > 0) {
-            ++submitted;
+        // A printer that refused one copy refuses the others too.
+        if (Spooler::SubmitFile(jobPrinterName, path, documentName, kCopiesPerJob) <= 0) {
+            break;
         }
+        ++submitted;
     }
     return submitted;
 }

@@ -25,6 +25,9 @@ public:
     // A document that has not loaded and rendered by then is given up, so the default printer does not
     // stay switched for good.
     static constexpr std::chrono::milliseconds kDefaultPrintTimeLimit{60000};
+    // Each copy is a job of its own: a device asking for a million copies must not flood the spooler
+    // and hold the GUI thread for hours. Print dialogs stop at the same number.
+    static constexpr std::int32_t kDefaultCopiesLimit = 999;
 
     explicit CBrowserDlg(std::string printerName, QObject* parent = nullptr,
                          std::chrono::milliseconds printTimeLimit = kDefaultPrintTimeLimit);
@@ -34,6 +37,8 @@ public:
     const std::string& PrinterName() const { return printerName; }
     // Applies from the next document on.
     void SetPrintTimeLimit(std::chrono::milliseconds limit);
+    // Applies from the next document on.
+    void SetCopiesLimit(std::int32_t limit) { copiesLimit = limit; }
     // Takes the record over: loads the document and prints it when loading has finished.
     void PrintDocument(std::unique_ptr<PrintJobRecord> record);
     // A document is loading or printing, or waits for its turn.
@@ -71,6 +76,7 @@ private:
     Phase phase = Phase::Idle;
     std::uint64_t serial = 0;
     std::int32_t copies = 0;
+    std::int32_t copiesLimit = kDefaultCopiesLimit;
     std::string documentName;
     std::string documentNameUpper;
     std::string jobPrinterName;
