@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include "app/UTF16File.h"
 #include "core/PrintTestFiles.h"
-#include "platform/Unicode.h"
-#include "support/ChildProcess.h"
+#include "e2e/PrintingServer.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
 
@@ -19,20 +16,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kGuard = 90s;
-constexpr const char* kPrinter = "qopra-null";
+using e2eprint::kGuard;
+using e2eprint::PadRun;
 
-std::string FreePort(int type) {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return std::to_string(ntohs(address.sin_port));
-}
+constexpr const char* kPrinter = "qopra-null";
 
 // A small PNG picture, embedded in the page so that the one-document archive carries it.
 const char* const kPictureDataUri =
@@ -40,61 +27,22 @@ const char* const kPictureDataUri =
     "png;base64,"
     "iVBORw0KGgoAAAANSUhEUgAAAAgAAAAICAIAAABLbSncAAAAEUlEQVR4nGNQaHDAihiGlgQA2gM4AQRmgAkAAAAASUVORK5CYII=";
 
-struct PadRun {
-    int exitCode = -1;
-    std::string output;
-};
-
-class HtmlServer {
+// A server offering the raw queue, with or without backup copies.
+class HtmlServer : public e2eprint::PrintingServer {
 public:
-    explicit HtmlServer(bool backup) : udpPort(FreePort(SOCK_DGRAM)), padPort(FreePort(SOCK_STREAM)) {
-        fs::create_directories(home / "Qopra");
-        WriteFileBytes(home / "Qopra" / "qopra.xml",
-                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<settings><local_port>" + udpPort +
-                           "</local_port><pad_port>" + padPort +
-                           "</pad_port><local_address></local_address><mac></mac><backup>" +
-                           (backup ? "1" : "0") + "</backup><printers><printer>" + kPrinter +
-                           "</printer></printers><aliases></aliases><lang>en-GB</lang>"
-                           "<delay>30000</delay></settings>\n");
-        process.emplace(ChildProcess::Executable("qopra2"), std::vector<std::string>{"-headless"},
-                        std::map<std::string, std::string>{{"XDG_DATA_HOME", home.Path().string()},
-                                                           {"XDG_RUNTIME_DIR", home.Path().string()},
-                                                           {"HOME", home.Path().string()}});
-        running = process->WaitForOutput(" is running on port " + udpPort, kGuard);
-    }
-    ~HtmlServer() {
-        process->Signal(SIGTERM);
-        process->Wait(kGuard);
-    }
+    explicit HtmlServer(bool backup)
+        : PrintingServer(std::string("<backup>") + (backup ? "1" : "0") + "</backup><printers><printer>" +
+                         kPrinter + "</printer></printers>") {}
 
     PadRun Print(const fs::path& document) {
-        ChildProcess pad(ChildProcess::Executable("qopra-pad"),
-                         {"--server", "127.0.0.1", "--udp-port", udpPort, "--pad-port", padPort, "--bind",
-                          "127.0.0.2", "--timeout", "90", "print", document.string(), "--printer", kPrinter});
-        PadRun run;
-        run.exitCode = pad.Wait(kGuard).value_or(-1);
-        run.output = pad.Output();
-        return run;
+        return Pad({"print", document.string(), "--printer", kPrinter});
     }
-
-    fs::path Data() const { return home / "Qopra"; }
-    std::string Log() const { return ReadFileBytes(Data() / "qopra.log"); }
-
-    TempDir home;
-    std::string udpPort;
-    std::string padPort;
-    std::optional<ChildProcess> process;
-    bool running = false;
 };
 
 std::string RegisterText(const fs::path& path) {
-    const std::string bytes = ReadFileBytes(path);
-    std::u16string text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                             (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    return Utf16ToUtf8(text);
+    UTF16File file;
+    file.Open(path.string(), false);
+    return file.ReadAll();
 }
 
 class HtmlPrintTest : public testing::Test {

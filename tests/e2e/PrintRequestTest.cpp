@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "core/PrintTestFiles.h"
+#include "e2e/PrintingServer.h"
 #include "print/Spooler.h"
-#include "support/ChildProcess.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
 
@@ -18,72 +15,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kGuard = 60s;
+using e2eprint::kGuard;
+using e2eprint::PadRun;
 
-// A port nobody uses right now, of the given socket type.
-std::string FreePort(int type) {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return std::to_string(ntohs(address.sin_port));
-}
-
-struct PadRun {
-    int exitCode = -1;
-    std::string output;
-};
-
-// One server with its own data folder, ports and lpoptions.
-class Server {
+// A server offering the PDF queue (as "Office") and the paused one.
+class Server : public e2eprint::PrintingServer {
 public:
     explicit Server(std::map<std::string, std::string> extraEnvironment = {})
-        : udpPort(FreePort(SOCK_DGRAM)), padPort(FreePort(SOCK_STREAM)) {
-        fs::create_directories(home / "Qopra");
-        WriteFileBytes(home / "Qopra" / "qopra.xml",
-                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<settings><local_port>" + udpPort +
-                           "</local_port><pad_port>" + padPort +
-                           "</pad_port><local_address></local_address><mac></mac><backup>0</backup>"
-                           "<printers><printer>qopra-pdf</printer><printer>qopra-paused</printer></printers>"
-                           "<aliases><alias>qopra-pdf|Office</alias></aliases><lang>en-GB</lang>"
-                           "<delay>30000</delay></settings>\n");
-        std::map<std::string, std::string> environment{{"XDG_DATA_HOME", home.Path().string()},
-                                                       {"XDG_RUNTIME_DIR", home.Path().string()},
-                                                       {"HOME", home.Path().string()}};
-        environment.merge(extraEnvironment);
-        process.emplace(ChildProcess::Executable("qopra2"), std::vector<std::string>{"-headless"},
-                        environment);
-        running = process->WaitForOutput(" is running on port " + udpPort, kGuard);
-    }
-    ~Server() {
-        process->Signal(SIGTERM);
-        process->Wait(kGuard);
-    }
-
-    // Each run plays a device of its own loopback address: the server allows one connection per
-    // address and second.
-    PadRun Pad(const std::vector<std::string>& arguments) {
-        const std::string device = "127.0.0." + std::to_string(++devices + 1);
-        std::vector<std::string> all = {"--server", "127.0.0.1", "--udp-port", udpPort,     "--pad-port",
-                                        padPort,    "--bind",    device,       "--timeout", "60"};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        ChildProcess pad(ChildProcess::Executable("qopra-pad"), all);
-        PadRun run;
-        run.exitCode = pad.Wait(kGuard).value_or(-1);
-        run.output = pad.Output();
-        return run;
-    }
-
-    TempDir home;
-    std::string udpPort;
-    std::string padPort;
-    std::optional<ChildProcess> process;
-    bool running = false;
-    int devices = 0;
+        : PrintingServer(
+              "<backup>0</backup><printers><printer>qopra-pdf</printer><printer>qopra-paused</printer>"
+              "</printers><aliases><alias>qopra-pdf|Office</alias></aliases>",
+              std::move(extraEnvironment)) {}
 };
 
 class PrintRequestTest : public testing::Test {
