@@ -70,6 +70,9 @@ void PrepareQtEnvironment(bool headless) {
 
 int CQopraApp::Run(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // A trace reader that goes away (qopra2 -headless | head) or a device that closes while we send
+    // is an error to handle where it happens, not the end of the server.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // The options decide whether the single-instance check applies; their log lines are written once
     // the log has been reset, below.
