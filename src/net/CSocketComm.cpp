@@ -274,7 +274,7 @@ bool CSocketComm::WaitReadable() {
 
 void CSocketComm::WatchLoop() {
     const std::size_t prefix = prefixAddress ? kAddressSize : 0;
-    const std::size_t capacity = kWatchBufferSize + prefix;
+    const std::size_t capacity = (IsDatagram() ? kWatchBufferSize : kStreamBufferSize) + prefix;
     // Not initialised: pages the bursts never reach are never touched, which keeps idle connections small.
     const auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
     while (IsOpen() && WaitReadable()) {

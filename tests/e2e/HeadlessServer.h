@@ -165,6 +165,7 @@ public:
     ~HeadlessServer() { Stop(); }
 
     bool Running() const { return pid > 0; }
+    pid_t Pid() const { return pid; }
 
     // Ends the server as a service manager would; true when it ended by itself.
     bool Stop() {
