@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what Qopra needs, builds it (and a sanitizer build of the core), starts a private cupsd and
-# an X server, and runs every test.
+# Installs what Qopra needs, builds it (and a sanitizer build of the core, and the Debian package from
+# a Release build), starts a private cupsd and an X server, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -9,6 +9,8 @@ scripts/install-deps.sh
 scripts/build.sh
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQOPRA_GUI=OFF -DQOPRA_SANITIZE=ON >/dev/null
 cmake --build build-asan -j"$(nproc)"
+# The Debian package from a Release build of what it holds; checked below, once the spooler runs.
+package=$(scripts/package.sh)
 
 # Tests never touch the user's home, the system CUPS or the user's display.
 export HOME="$root/build/test-home"
@@ -45,4 +47,6 @@ status=0
 ctest --test-dir build --output-on-failure -j2 --timeout 300 || status=1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j2 --timeout 300 || status=1
+scripts/render-icons.sh --check || status=1
+tests/package/package-test.sh "$package" || status=1
 exit $status
