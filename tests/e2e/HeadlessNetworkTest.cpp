@@ -4,6 +4,7 @@
 #include "net/CSocketComm.h"
 #include "platform/CodePage.h"
 #include "protocol/ReceiveBuffer.h"
+#include "support/ChildProcess.h"
 #include "support/FileBytes.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +66,8 @@ TEST(HeadlessNetwork, PrinterListComesByteForByteAndTraceLinesCarryTimes) {
 
     const ProcessResult listed = RunProgram(PadCommand(settings, {"list"}));
     ASSERT_EQ(listed.exitCode, 0);
-    EXPECT_EQ(listed.output, host + "\nFront desk\nLab & Co\nCaf\xC3\xA9\n");
+    EXPECT_EQ(listed.output,
+              "host name: " + host + "\nprinter: Front desk\nprinter: Lab & Co\nprinter: Caf\xC3\xA9\n");
 
     ASSERT_TRUE(server.WaitFor(" connection closed", 2));
     const std::regex stamped(R"(^\d\d:\d\d:\d\d > .+)");
@@ -105,11 +107,58 @@ TEST(HeadlessNetwork, PrintCommandIsCarriedOutAndAnswered) {
         RunProgram(PadCommand(settings, {"print", (documents / "note.pdf").string(), "--printer",
                                          "Front desk", "--name", "note.7z"}));
     EXPECT_TRUE(server.WaitFor(" received note.7z"));
-    EXPECT_NE(printed.output.find("RESULT 0"), std::string::npos) << printed.output;
+    EXPECT_TRUE(printed.output.ends_with("\nRESULT 0 (printed) REASON 0x0 (none)\n")) << printed.output;
     EXPECT_EQ(printed.exitCode, 0);
     EXPECT_TRUE(server.WaitFor(": note.7z printed successfully n.1 copies on qopra-null"));
     EXPECT_TRUE(
         server.WaitFor("<parameter type =\"RESULT\">0</parameter><error reason =\"RESULT\">0</error>"));
+
+    // For scripts: the printer list as it came and the codes alone, in decimal.
+    const ProcessResult raw =
+        RunProgram(PadCommand(settings, {"--raw", "print", (documents / "note.pdf").string(), "--printer",
+                                         "Front desk", "--name", "note.7z"}));
+    const std::string rawResult = "</commands>RESULT 0 REASON 0\n";
+    EXPECT_TRUE(raw.output.starts_with("<commands><command type=\"PLS\">")) << raw.output;
+    EXPECT_TRUE(raw.output.ends_with(rawResult)) << raw.output;
+}
+
+TEST(HeadlessNetwork, PadHelpHostNamesAndWhatItWaitsFor) {
+    const ProcessResult help = RunProgram({BinaryPath("qopra-pad"), "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* part :
+         {"--server HOST", "[127.0.0.1]", "--udp-port PORT", "[2001]", "--pad-port PORT", "[2000]",
+          "--bind HOST", "--broadcast", "--timeout SECONDS", "[60]", "--raw", "--printer NAME", "--copies N",
+          "[1]", "--preview NAME", "--name NAME", "list", "print FILE", "close"}) {
+        EXPECT_NE(help.output.find(part), std::string::npos) << part;
+    }
+
+    const Settings settings = MakeSettings();
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.WaitFor(" is running on port "));
+    const auto pad = ChildProcess::Executable("qopra-pad");
+    ChildProcess byName(pad, {"--server", "localhost", "--udp-port", std::to_string(settings.localPort),
+                              "--pad-port", std::to_string(settings.padPort), "--timeout", "20", "list"});
+    EXPECT_EQ(byName.Wait(std::chrono::seconds(30)), 0) << byName.Output();
+    EXPECT_NE(byName.Output().find("asking localhost (127.0.0.1:" + std::to_string(settings.localPort) +
+                                   ") for a connection; waiting up to 20 s for it to connect to TCP port " +
+                                   std::to_string(settings.padPort)),
+              std::string::npos)
+        << byName.Output();
+    EXPECT_NE(byName.Output().find("\nprinter: Front desk\n"), std::string::npos) << byName.Output();
+
+    ChildProcess unknown(pad, {"--server", "no-such-host.invalid", "list"});
+    EXPECT_EQ(unknown.Wait(std::chrono::seconds(30)), 2);
+    EXPECT_NE(unknown.Output().find("cannot find the IPv4 address of no-such-host.invalid"),
+              std::string::npos)
+        << unknown.Output();
+
+    // Nobody answers on this port.
+    ChildProcess unanswered(pad, {"--udp-port", std::to_string(FreePort()), "--pad-port",
+                                  std::to_string(FreePort()), "--timeout", "2", "list"});
+    EXPECT_EQ(unanswered.Wait(std::chrono::seconds(30)), 2);
+    EXPECT_NE(unanswered.Output().find("no connection from the server within the time limit"),
+              std::string::npos)
+        << unanswered.Output();
 }
 
 TEST(HeadlessNetwork, HostileDevicesDoNotTakeTheServerDown) {

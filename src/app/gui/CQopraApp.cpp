@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
@@ -82,6 +83,20 @@ int CQopraApp::Run(int argc, char** argv) {
     // the log has been reset, below.
     StartupFlags& flags = CCommandLine::Flags();
     CCommandLine::Parse(arguments, flags);
+    // Help and version touch no file, so they are safe while another instance runs.
+    if (flags.help) {
+        std::fputs(CCommandLine::Usage(DataFolder::Locate(), DataFolder::InstalledDefaults()).c_str(),
+                   stdout);
+        return 0;
+    }
+    if (flags.version) {
+        std::printf("qopra2 %s\n", QOPRA_VERSION);
+        return 0;
+    }
+    for (const std::string& option : flags.unknownOptions) {
+        std::fprintf(stderr, "qopra2: unknown option %s ignored (qopra2 --help lists the options)\n",
+                     option.c_str());
+    }
 
     const std::filesystem::path dataFolder = DataFolder::Locate();
     DataFolder::SetPath(DataFolder::Provision(dataFolder, DataFolder::InstalledDefaults())
