@@ -10,6 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-noto-cjk iproute2 ghostscript desktop-file-utils
     clang libclang-rt-14-dev
+    trayer xdotool x11-utils imagemagick
     dpkg-dev desktop-file-utils groff-base librsvg2-bin
 )
 
