@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-noto-cjk iproute2 ghostscript desktop-file-utils
     clang libclang-rt-14-dev
-    trayer xdotool x11-utils imagemagick
+    trayer xdotool x11-utils imagemagick libxcb1-dev
     dpkg-dev desktop-file-utils groff-base librsvg2-bin
 )
 
