@@ -9,6 +9,7 @@ packages=(
     libpugixml-dev p7zip-full
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-noto-cjk iproute2 ghostscript
+    clang libclang-rt-14-dev
     w3c-sgml-lib fusefat dosfstools
 )
 

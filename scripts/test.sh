@@ -45,4 +45,6 @@ status=0
 ctest --test-dir build --output-on-failure -j2 --timeout 300 || status=1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j2 --timeout 300 || status=1
+# A short run of every fuzz target on its seeds catches regressions; longer campaigns: scripts/fuzz.sh.
+scripts/fuzz.sh "${QOPRA_FUZZ_SECONDS:-20}" || status=1
 exit $status

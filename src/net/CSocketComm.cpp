@@ -167,6 +167,15 @@ bool CSocketComm::ConnectTo(const std::string& host, const std::string& port) {
     return true;
 }
 
+bool CSocketComm::AdoptStream(int fd) {
+    if (fd < 0 || IsOpen() || heldFd >= 0) {
+        return false;
+    }
+    heldFd = fd;
+    sock = fd;
+    return true;
+}
+
 bool CSocketComm::StartWatch() {
     if (watchThread.joinable() || !IsOpen()) {
         return false;

@@ -44,6 +44,8 @@ public:
     bool CreateDatagramSocket(const std::optional<std::string>& host, const std::string& port);
     // Opens a TCP connection to host:port, giving up after kConnectTimeout or when Stop is called.
     bool ConnectTo(const std::string& host, const std::string& port);
+    // Takes a stream socket that is already connected (made by a connection attempt elsewhere).
+    bool AdoptStream(int fd);
     bool StartWatch();
     // Closes the socket, wakes and joins the watch thread and forgets the datagram peers. A thread that
     // waits on its socket is woken at once; one inside a handler is joined when the handler returns, so

@@ -178,3 +178,16 @@ TEST_F(AppSettingsFile, SaveKeepsTheEncodingTheFileDeclares) {
     ASSERT_TRUE(reread.Load(file.string()));
     EXPECT_EQ(reread.Printers(), std::vector<std::string>{"P"});
 }
+
+TEST_F(AppSettingsFile, DeeplyNestedValuesDoNotEndTheProgram) {
+    std::string deep;
+    for (int i = 0; i < 300000; ++i) {
+        deep += "<n>";
+    }
+    deep += "2101";
+    for (int i = 0; i < 300000; ++i) {
+        deep += "</n>";
+    }
+    ASSERT_TRUE(settings.Load(Write("<local_port>" + deep + "</local_port>")));
+    EXPECT_EQ(settings.local_port, "2101");
+}
