@@ -886,8 +886,11 @@ void XmlTextDocument::Edit(std::size_t at, std::size_t removed, std::u16string_v
 
 std::u16string XmlTextDocument::OpenedStartTag(std::uint32_t index) const {
     const Element& element = elements[index];
-    // "<name .../>" without its slash.
-    std::u16string tag(View(text, element.offset, element.offset + element.startTagLength - 2));
+    // "<name .../>" without its slash (every one of them: "<name//>" is an empty-element tag too).
+    std::u16string tag(View(text, element.offset, element.offset + element.startTagLength - 1));
+    while (tag.size() > 1 && tag.back() == u'/') {
+        tag.pop_back();
+    }
     tag.push_back(u'>');
     return tag;
 }
