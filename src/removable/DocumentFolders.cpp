@@ -1,11 +1,11 @@
 #include "removable/DocumentFolders.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <system_error>
 
 #include "app/EventLog.h"
+#include "platform/DecimalText.h"
 #include "platform/Unicode.h"
 #include "print/DocumentStaging.h"
 #include "removable/MountTable.h"
@@ -23,25 +23,6 @@ bool IsRealDirectory(const std::filesystem::path& path) {
 bool Exists(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::exists(std::filesystem::symlink_status(path, error));
-}
-
-// As the C library reads a number: blanks, a sign, then digits up to the first other character.
-std::int32_t LeadingNumber(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        negative = text[at] == '-';
-        ++at;
-    }
-    long long value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-        value = std::min<long long>(value * 10 + (text[at] - '0'), static_cast<long long>(INT_MAX) + 1);
-    }
-    value = negative ? -value : value;
-    return static_cast<std::int32_t>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
 // One description file element, in the order the files are written.
@@ -151,7 +132,7 @@ void DocumentFolders::ReadDocumentInfo(const std::filesystem::path& folder, Remo
         }
     }
     if (document.FindNextElement("copies")) {
-        record.copies = LeadingNumber(document.GetElementText());
+        record.copies = LeadingInteger(document.GetElementText());
     }
     if (document.FindNextElement("printed")) {
         record.printed = document.GetElementText() != "0";
