@@ -114,8 +114,8 @@ void TCPClient::HandleReceived(const char* data, std::size_t length) {
     // the line shows the beginning, as for any long message.
     if (!receiveBuffer.InMessage()) {
         const std::size_t textLength = strnlen(data, std::min(length, PrintCommand::kTraceTextLimit));
-        TraceLine(id + " receive [" + CodePage::Wire().Decode(std::string_view(data, textLength)) + "] from " +
-                  host);
+        TraceLine(id + " receive [" + CodePage::Wire().Decode(std::string_view(data, textLength)) +
+                  "] from " + host);
     }
     if (manager != nullptr) {
         manager->HandleMessage(data, length, *this);

@@ -31,7 +31,7 @@ class TCPXmlManager : public ITCPManager, public LogManager {
 public:
     static constexpr std::size_t kMaxConnections = 64;
     static constexpr std::size_t kMaxConnectionsPerAddress = 4;
-    static constexpr std::size_t kPendingBudget = 64 * 1024 * 1024;
+    static constexpr std::size_t kPendingBudget = 32 * 1024 * 1024;
     static constexpr std::chrono::milliseconds kStallTimeout{60000};
     // How long the host name in the printer list is reused before the resolver is asked again.
     static constexpr std::chrono::seconds kHostNameLifetime{30};

@@ -33,6 +33,27 @@ std::size_t Utf8CharLength(std::string_view rest) {
 
 std::atomic<int> wireNumber = 1252;
 
+// Whether `byte` has no character in the code page; such bytes stand for the control character of the
+// same number, as Windows reads them (0x81, 0x8D, 0x8F, 0x90 and 0x9D of Windows-1252).
+bool IsUndefinedByte(int number, unsigned char byte) {
+    IconvConverter converter(kUtf8, IconvName(number));
+    if (!converter.Valid()) {
+        return false;
+    }
+    bool undefined = false;
+    const char text[1] = {static_cast<char>(byte)};
+    converter.Run(std::string_view(text, 1), [&](std::string_view, std::string&) {
+        undefined = true;
+        return std::size_t{1};
+    });
+    return undefined;
+}
+
+std::string ControlCharacterOf(unsigned char byte) {
+    const char32_t character = byte;
+    return Utf32ToUtf8(std::u32string_view(&character, 1));
+}
+
 } // namespace
 
 CodePage::CodePage(int windowsCodePage) : number(windowsCodePage) {}
@@ -50,8 +71,15 @@ std::string CodePage::Encode(std::string_view utf8) const {
     if (!converter.Valid()) {
         return Utf8ToLatin1Lossy(utf8);
     }
-    return converter.Run(utf8, [](std::string_view rest, std::string& out) {
-        out += '?';
+    const int codePage = number;
+    return converter.Run(utf8, [codePage](std::string_view rest, std::string& out) {
+        const std::u32string character = Utf8ToUtf32(Utf8Prefix(rest, 1));
+        if (character.size() == 1 && character[0] >= 0x80 && character[0] <= 0xFF &&
+            IsUndefinedByte(codePage, static_cast<unsigned char>(character[0]))) {
+            out.push_back(static_cast<char>(character[0]));
+        } else {
+            out.push_back('?');
+        }
         return Utf8CharLength(rest);
     });
 }
@@ -68,8 +96,8 @@ std::string CodePage::Decode(std::string_view bytes) const {
         }
         return Utf32ToUtf8(latin1);
     }
-    return converter.Run(bytes, [](std::string_view, std::string& out) {
-        out += "\xEF\xBF\xBD";
+    return converter.Run(bytes, [](std::string_view rest, std::string& out) {
+        out += ControlCharacterOf(static_cast<unsigned char>(rest[0]));
         return std::size_t{1};
     });
 }
