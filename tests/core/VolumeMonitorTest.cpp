@@ -68,6 +68,7 @@ TEST(VolumeMonitorWatch, ReportsRemovableMountsAndUnmountsAndStops) {
     EXPECT_EQ(listener.WaitFor(1), std::vector<std::string>{"arrived " + stickPath});
 
     stick.reset();
+    EXPECT_EQ(listener.WaitFor(2).size(), 2u);
     early.reset();
     EXPECT_EQ(listener.WaitFor(3), (std::vector<std::string>{"arrived " + stickPath, "removed " + stickPath,
                                                              "removed " + (dir / "media/early").string()}));
