@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev
     trayer xdotool x11-utils imagemagick libxcb1-dev
     dpkg-dev desktop-file-utils groff-base librsvg2-bin
+    w3c-sgml-lib fusefat dosfstools
 )
 
 missing=()
