@@ -8,7 +8,7 @@
 #include "support/TempDir.h"
 
 // Qt Widgets on the test command's X server (DISPLAY, an Xvfb), or on the offscreen platform when
-// there is none, with a private HOME for the spooler library.
+// there is none, with a private HOME for the spooler library and the window settings.
 namespace windowtest {
 
 inline QApplication& Application() {
@@ -19,6 +19,12 @@ inline QApplication& Application() {
         if (display == nullptr || display[0] == '\0') {
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         }
+        // Windows with a web view: the browser engine runs as root only without its sandbox.
+        ::setenv("QTWEBENGINE_CHROMIUM_FLAGS",
+                 "--no-sandbox --disable-gpu --no-first-run --disable-background-networking "
+                 "--disable-component-update",
+                 1);
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
         // The test framework owns its environments and tears them down when the tests are over.
         auto* added = new spoolertest::ApplicationEnvironment;
         testing::AddGlobalTestEnvironment(added);
