@@ -26,12 +26,12 @@ DeviceConnector::~DeviceConnector() {
 
 bool DeviceConnector::Connect(const std::string& address, const std::string& port) {
     std::lock_guard guard(lock);
-    if (inFlight >= kMaxInFlight || wakeFd < 0) {
+    // While a stop is under way nothing new starts: a loop made now would outlive the one it joins.
+    if (quitting || inFlight >= kMaxInFlight || wakeFd < 0) {
         return false;
     }
     if (!loop.joinable()) {
         try {
-            quitting = false;
             loop = std::thread(&DeviceConnector::Loop, this);
         } catch (const std::system_error&) {
             return false; // no thread to be had: the sender's next datagram tries again
@@ -57,6 +57,7 @@ void DeviceConnector::Stop() {
     std::lock_guard guard(lock);
     requests.clear();
     inFlight = 0;
+    quitting = false;
     std::uint64_t count = 0;
     [[maybe_unused]] const auto drained = read(wakeFd, &count, sizeof count);
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
 #include <thread>
 
@@ -135,6 +136,29 @@ TEST_F(DiscoveryTest, EmptyDatagramsAndFloodsCostAtMostOneAttemptPerSenderAndSec
     ASSERT_TRUE(otherPad.Send(port, "me too"));
     DeviceConnection late = other.Accept();
     EXPECT_TRUE(late.ReadMessage().has_value());
+}
+
+TEST_F(DiscoveryTest, StoppingWhileDatagramsArriveEndsEveryConnectionAttemptThread) {
+    std::atomic<bool> sending = true;
+    std::thread flood([&] {
+        std::vector<std::unique_ptr<DatagramSender>> pads;
+        for (int i = 1; i <= 50; ++i) {
+            pads.push_back(std::make_unique<DatagramSender>("127.0.2." + std::to_string(i)));
+        }
+        while (sending) {
+            for (auto& pad : pads) {
+                pad->Send(port, "hello");
+            }
+        }
+    });
+    // Each stop must return: a new attempt thread started during a stop would never be joined.
+    for (int i = 0; i < 50; ++i) {
+        udpManager.Stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    sending = false;
+    flood.join();
+    SUCCEED();
 }
 
 TEST_F(DiscoveryTest, DevicesThatNeverAnswerDoNotHoldUpAWellBehavedOne) {
