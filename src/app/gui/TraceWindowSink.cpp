@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 
 #include "app/gui/CTraceDlg.h"
@@ -30,14 +31,24 @@ void TraceWindowSink::TraceLine(const std::string& line) {
 }
 
 void TraceWindowSink::Deliver() {
-    std::deque<QString> lines;
+    QStringList lines;
+    bool more = false;
     {
         std::lock_guard guard(lock);
-        lines.swap(pending);
-        deliveryPosted = false;
+        const std::size_t count = std::min(pending.size(), kDeliveryBatch);
+        lines.reserve(static_cast<qsizetype>(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            lines.append(std::move(pending.front()));
+            pending.pop_front();
+        }
+        more = !pending.empty();
+        deliveryPosted = more;
+    }
+    // The rest after the events that came meanwhile: a flood never holds up clicks and painting.
+    if (more) {
+        QMetaObject::invokeMethod(this, &TraceWindowSink::Deliver, Qt::QueuedConnection);
     }
     if (window) {
-        window->AppendLines(
-            QStringList(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end())));
+        window->AppendLines(lines);
     }
 }
