@@ -70,15 +70,28 @@ CQopraDlg::~CQopraDlg() {
     tray->DeleteTrayIcon();
 }
 
+QWebEngineView& CQopraDlg::View() {
+    // Made when there is first something to show: until then the browser engine and its processes
+    // (some 80 MB) are not started at all.
+    if (view == nullptr) {
+        view = new QWebEngineView(viewArea);
+        // The view shows documents that came from the network or a drive: no scripts. PDF documents
+        // are shown by the built-in viewer.
+        QWebEngineSettings* settings = view->settings();
+        settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+        settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+        settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+        connect(view, &QWebEngineView::loadFinished, this, &CQopraDlg::OnLoadFinished);
+        viewArea->layout()->addWidget(view);
+        view->setZoomFactor(zoom / 100.0);
+    }
+    return *view;
+}
+
 void CQopraDlg::BuildLayout() {
-    view = new QWebEngineView(this);
-    // The view shows documents that came from the network or a drive: no scripts. PDF documents
-    // are shown by the built-in viewer.
-    QWebEngineSettings* settings = view->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
-    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
-    connect(view, &QWebEngineView::loadFinished, this, &CQopraDlg::OnLoadFinished);
+    viewArea = new QWidget(this);
+    auto* viewLayout = new QVBoxLayout(viewArea);
+    viewLayout->setContentsMargins(0, 0, 0, 0);
 
     const auto button = [this](const char* name, const char* text) {
         auto* made = new QPushButton(QString::fromUtf8(text), this);
@@ -112,7 +125,7 @@ void CQopraDlg::BuildLayout() {
     buttons->addStretch(1);
     buttons->addWidget(versionLabel);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(view, 1);
+    layout->addWidget(viewArea, 1);
     layout->addLayout(buttons);
     resize(kDefaultWidth, kDefaultHeight);
 
@@ -251,20 +264,22 @@ void CQopraDlg::PreviewPenDriveDocument(const QString& path) {
 }
 
 void CQopraDlg::Navigate(const QString& location) {
-    view->load(QUrl::fromLocalFile(location));
+    View().load(QUrl::fromLocalFile(location));
 }
 
 void CQopraDlg::ShowWaitingPage(bool refresh) {
     Navigate(QString::fromStdString(DataFolder::WaitingPage().string()));
     if (refresh) {
-        view->reload();
+        View().reload();
     }
 }
 
 void CQopraDlg::ApplyZoom(int value) {
     // The view takes a quarter to five times the size; beyond that the value stays at the bound.
     zoom = std::clamp(value, kMinimumZoom, kMaximumZoom);
-    view->setZoomFactor(zoom / 100.0);
+    if (view != nullptr) {
+        view->setZoomFactor(zoom / 100.0);
+    }
 }
 
 void CQopraDlg::OnLoadFinished(bool completed) {
@@ -284,7 +299,7 @@ void CQopraDlg::Print() {
         emit penDrivePrintRequested();
         return;
     }
-    if (view->url().isEmpty() || printer) {
+    if (view == nullptr || view->url().isEmpty() || printer) {
         return; // nothing shown, or the last print is still on its way
     }
     printer = std::make_unique<QPrinter>(QPrinter::HighResolution);

@@ -64,7 +64,7 @@ public:
     std::string CurrentDocument() const;
 
     int Zoom() const { return zoom; }
-    QWebEngineView& View() const { return *view; }
+    QWebEngineView& View();
     CSystemTray& Tray() const { return *tray; }
     CSettingsDlg& SettingsWindow() const { return *settingsWindow; }
     // A command of the buttons or the tray menu, by the tray's command numbers.
@@ -100,6 +100,7 @@ private:
     void EndStart();
 
     Parts parts;
+    QWidget* viewArea = nullptr;
     QWebEngineView* view = nullptr;
     QPushButton* traceButton = nullptr;
     QPushButton* exitButton = nullptr;
