@@ -3,12 +3,9 @@
 //     qopra-settings-shots [OUTPUT_FOLDER]        (default: build/screenshots)
 // Runs on DISPLAY when there is one, else on the offscreen platform. The printers, addresses and
 // hardware addresses are made up, so the pictures do not depend on the machine.
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 #include "app/CCommandLine.h"
@@ -16,25 +13,13 @@
 #include "config/AppSettings.h"
 #include "config/gui/CPrnNameDlg.h"
 #include "config/gui/CSettingsDlg.h"
+#include "screenshots/WindowShots.h"
 #include "support/FakeElevation.h"
 
 namespace {
 
-struct Language {
-    std::uint16_t id;
-    const char* suffix;
-};
-
-bool Save(QWidget& window, const std::filesystem::path& file) {
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window)) {
-        std::printf("not shown: %s\n", file.c_str());
-    }
-    QApplication::processEvents();
-    const bool saved = window.grab().save(QString::fromStdString(file.string()), "PNG");
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", file.c_str());
-    return saved;
-}
+using windowshots::Language;
+using windowshots::Save;
 
 bool ShootLanguage(const Language& language, const std::filesystem::path& output) {
     AppSettings settings;
@@ -77,18 +62,5 @@ bool ShootLanguage(const Language& language, const std::filesystem::path& output
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || display[0] == '\0') {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    const std::filesystem::path output =
-        argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(QOPRA_BINARY_DIR) / "screenshots";
-    std::filesystem::create_directories(output);
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
-    bool ok = true;
-    for (const Language& language : {Language{2057, "en"}, Language{1040, "it"}}) {
-        ok = ShootLanguage(language, output) && ok;
-    }
-    return ok ? 0 : 1;
+    return windowshots::Run(argc, argv, ShootLanguage);
 }
