@@ -16,6 +16,9 @@
 
 #include "app/CCommandLine.h"
 #include "app/DataFolder.h"
+#include "app/gui/CTraceDlg.h"
+#include "app/gui/TraceWindowSink.h"
+#include "archive/gui/CHistoryDlg.h"
 #include "config/AppSettings.h"
 #include "config/gui/CSettingsDlg.h"
 #include "config/gui/LocalizedText.h"
@@ -51,7 +54,7 @@ QString Text(unsigned id, const char* english) {
 
 CQopraDlg::CQopraDlg(Parts parts, QWidget* parent)
     : QWidget(parent), parts(parts), tray(std::make_unique<CSystemTray>()),
-      keySequence(std::make_unique<KeySequenceWatcher>()) {
+      keySequence(std::make_unique<KeySequenceWatcher>()), placement(*this, "QopraMain") {
     setWindowIcon(ProgramIcons::Application());
     BuildLayout();
     tray->SetLanguageSource([] { return AppSettings::Instance().language; });
@@ -129,7 +132,7 @@ void CQopraDlg::BuildLayout() {
     layout->addLayout(buttons);
     resize(kDefaultWidth, kDefaultHeight);
 
-    connect(traceButton, &QPushButton::clicked, this, [this] { emit traceWindowRequested(); });
+    connect(traceButton, &QPushButton::clicked, this, [this] { ShowInFront(*traceWindow); });
     connect(exitButton, &QPushButton::clicked, this, [this] { Command(CSystemTray::kClose); });
     connect(connectButton, &QPushButton::clicked, this, [this] {
         if (parts.controller.StartNetwork()) {
@@ -144,20 +147,36 @@ void CQopraDlg::BuildLayout() {
 }
 
 void CQopraDlg::Initialise() {
+    parts.controller.LoadSettings();
+    // The windows come after the settings, whose interface language they speak.
+    traceWindow = std::make_unique<CTraceDlg>();
+    if (parts.traceSink != nullptr) {
+        parts.traceSink->SetWindow(traceWindow.get());
+    }
     settingsWindow = std::make_unique<CSettingsDlg>(AppSettings::Instance(), parts.housekeeping,
                                                     parts.startupFlags, parts.messages);
     connect(settingsWindow.get(), &CSettingsDlg::networkSettingsChanged, this,
             [this] { parts.controller.StartNetwork(); });
+    historyWindow = std::make_unique<CHistoryDlg>(AppSettings::Instance().language);
+    connect(historyWindow.get(), &CHistoryDlg::showDocumentRequested, this, &CQopraDlg::ShowDocument);
+    SetTexts();
     ConnectController();
     ConnectTray();
-    parts.controller.Initialise();
-    SetTexts();
+    parts.controller.Start();
+    placement.Restore();
     tray->ShowTrayIcon(Text(kTrayTooltipText, "Double click to activate"));
     tray->SetDefaultEntry(1, true);
+    parts.controller.LoadHistory();
     startTimer.start();
     if (parts.startupFlags.autostartCheck) {
         autoStartTimer.start();
     }
+}
+
+void CQopraDlg::ShowInFront(QWidget& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 void CQopraDlg::SetTexts() {
@@ -179,6 +198,8 @@ void CQopraDlg::ConnectController() {
     });
     connect(&controller, &MainWindowController::navigateRequested, this, &CQopraDlg::Navigate);
     connect(&controller, &MainWindowController::waitingPageRequested, this, &CQopraDlg::ShowWaitingPage);
+    connect(&controller, &MainWindowController::historyEntryAdded, historyWindow.get(),
+            &CHistoryDlg::AddHistoryEntry);
 }
 
 void CQopraDlg::ConnectTray() {
@@ -194,7 +215,7 @@ void CQopraDlg::Command(int command) {
         settingsWindow->RefreshAndShow();
         break;
     case CSystemTray::kHistory:
-        emit historyWindowRequested();
+        ShowInFront(*historyWindow);
         break;
     case CSystemTray::kPenDriveDocuments:
         emit penDriveWindowRequested();

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "ui/WindowPlacement.h"
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
 #include <string>
 
+class CHistoryDlg;
 class CSettingsDlg;
+class CTraceDlg;
+class TraceWindowSink;
 class CSystemTray;
 class Housekeeping;
 class IMessageBox;
@@ -41,6 +45,8 @@ public:
         IMessageBox& messages;
         IPrintDialog& printDialog;
         StartupFlags& startupFlags;
+        // Where the network's trace lines go; the window gives it the trace window. May be null.
+        TraceWindowSink* traceSink = nullptr;
     };
 
     explicit CQopraDlg(Parts parts, QWidget* parent = nullptr);
@@ -67,6 +73,8 @@ public:
     QWebEngineView& View();
     CSystemTray& Tray() const { return *tray; }
     CSettingsDlg& SettingsWindow() const { return *settingsWindow; }
+    CTraceDlg& TraceWindow() const { return *traceWindow; }
+    CHistoryDlg& HistoryWindow() const { return *historyWindow; }
     // A command of the buttons or the tray menu, by the tray's command numbers.
     void Command(int command);
 
@@ -79,8 +87,6 @@ signals:
     void penDrivePrintRequested();
     // Back to the pen-drive list (Esc during its preview), and the tray's pen-drive entry.
     void penDriveWindowRequested();
-    void traceWindowRequested();
-    void historyWindowRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -91,6 +97,7 @@ private:
     void SetTexts();
     void ConnectController();
     void ConnectTray();
+    void ShowInFront(QWidget& window);
     void Navigate(const QString& location);
     void ShowWaitingPage(bool refresh);
     void ApplyZoom(int value);
@@ -113,7 +120,10 @@ private:
     QLabel* versionLabel = nullptr;
     std::unique_ptr<CSystemTray> tray;
     std::unique_ptr<KeySequenceWatcher> keySequence;
+    std::unique_ptr<CTraceDlg> traceWindow;
     std::unique_ptr<CSettingsDlg> settingsWindow;
+    std::unique_ptr<CHistoryDlg> historyWindow;
+    WindowPlacement placement;
     std::unique_ptr<QPrinter> printer;
     QTimer startTimer;
     QTimer autoStartTimer;

@@ -36,17 +36,25 @@ MainWindowController::~MainWindowController() {
 }
 
 void MainWindowController::Initialise() {
+    LoadSettings();
+    Start();
+    LoadHistory();
+}
+
+void MainWindowController::LoadSettings() {
     // Without a data folder the program runs on defaults: never a settings file of the current folder.
     const std::filesystem::path dataFolder = DataFolder::Path();
     AppSettings::Instance().Load(dataFolder.empty() ? std::string()
                                                     : (dataFolder / kSettingsFileName).string());
+}
+
+void MainWindowController::Start() {
     network.SetTraceSink(traceSink);
     network.SetMainWindow(this);
     if (!StartNetwork()) {
         // A port that is taken or an address that is not up yet may come free: try again later.
         networkRetry.start();
     }
-    LoadHistory();
 }
 
 void MainWindowController::Shutdown() {

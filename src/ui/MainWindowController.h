@@ -26,6 +26,10 @@ public:
 
     // Loads the settings from the data folder and starts the network service.
     void Initialise();
+    // The steps of Initialise, for the desktop window, which makes its windows in between: the
+    // settings (the interface language among them), then the network service.
+    void LoadSettings();
+    void Start();
     // Stops the network service; the order of the end of the program.
     void Shutdown();
     // Starts the network service again (the Connect command); true when it runs.

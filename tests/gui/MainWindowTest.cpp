@@ -4,14 +4,19 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTest>
 #include <QWebEngineView>
+#include <thread>
 
 #include "app/CCommandLine.h"
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
 #include "app/Housekeeping.h"
 #include "app/IMessageBox.h"
+#include "app/gui/CTraceDlg.h"
+#include "app/gui/TraceWindowSink.h"
+#include "archive/gui/CHistoryDlg.h"
 #include "config/AppSettings.h"
 #include "config/gui/CSettingsDlg.h"
 #include "gui/SettingsWindowApplication.h"
@@ -199,4 +204,56 @@ TEST_F(MainWindowTest, ZoomPrintAndTheNetworkConnectButton) {
     QTest::mouseClick(Button("connect"), Qt::LeftButton);
     EXPECT_TRUE(Button("connect")->isHidden());
     (void)again;
+}
+
+TEST_F(MainWindowTest, TraceAndHistoryWindowsAndThePlacementOfTheMainWindow) {
+    TraceWindowSink traceSink;
+    controller = std::make_unique<MainWindowController>(&traceSink);
+    window = std::make_unique<CQopraDlg>(
+        CQopraDlg::Parts{*controller, housekeeping, messages, printDialog, flags, &traceSink});
+    window->Initialise();
+    CQopraDlg& main = *window;
+    QTRY_VERIFY(main.isVisible());
+
+    // Lines traced by another thread while the trace window is hidden are there when it opens.
+    std::thread([&traceSink] {
+        for (int i = 0; i < 5; ++i) {
+            traceSink.TraceLine("12:00:0" + std::to_string(i) + " > line " + std::to_string(i));
+        }
+    }).join();
+    QTest::keyClicks(&main, "53814026");
+    QTest::mouseClick(Button("trace"), Qt::LeftButton);
+    EXPECT_TRUE(main.TraceWindow().isVisible());
+    QTRY_VERIFY(main.TraceWindow().Text().contains("12:00:04 > line 4"));
+
+    // A history row previewed shows its kept document in the main window's view.
+    WriteFileBytes(dir / "data" / "kept.htm", "<html><body>kept</body></html>");
+    PrintJobRecord record;
+    record.workingFolder = (dir / "data").string();
+    record.documentName = "kept.htm";
+    record.printerName = "qopra-null";
+    record.date = "08.12.2026 10:00:00";
+    record.id = 7;
+    main.HistoryWindow().AddHistoryEntry(record);
+    main.Command(32776);
+    EXPECT_TRUE(main.HistoryWindow().isVisible());
+    auto* list = main.HistoryWindow().findChild<QTableWidget*>("historyList");
+    ASSERT_EQ(list->rowCount(), 1);
+    list->selectRow(0);
+    QSignalSpy loaded(&main.View(), &QWebEngineView::loadFinished);
+    QTest::mouseClick(main.HistoryWindow().findChild<QPushButton*>("previewButton"), Qt::LeftButton);
+    ASSERT_TRUE(loaded.wait(20000));
+    EXPECT_EQ(main.View().url(),
+              QUrl::fromLocalFile(QString::fromStdString((dir / "data" / "kept.htm").string())));
+
+    // The main window's placement is kept for the next start.
+    main.move(140, 90);
+    main.resize(700, 500);
+    const QRect placed = main.geometry();
+    main.HideToTray();
+    window.reset();
+    controller.reset();
+    CQopraDlg& again = Start();
+    again.HideToTray();
+    EXPECT_EQ(again.geometry(), placed);
 }

@@ -23,6 +23,7 @@
 #include "app/StdoutTraceSink.h"
 #include "app/gui/DisplayProbe.h"
 #include "app/gui/QtMessageBox.h"
+#include "app/gui/TraceWindowSink.h"
 #include "ui/CQopraDlg.h"
 #include "ui/MainWindowController.h"
 #include "ui/QtPrintDialog.h"
@@ -201,9 +202,11 @@ int CQopraApp::Run(int argc, char** argv) {
         return 0;
     }
 
-    MainWindowController controller(nullptr);
+    // The sink outlives the network threads that trace into it.
+    TraceWindowSink traceSink;
+    MainWindowController controller(&traceSink);
     QtPrintDialog printDialog;
-    CQopraDlg window({controller, housekeeping, messages, printDialog, flags});
+    CQopraDlg window({controller, housekeeping, messages, printDialog, flags, &traceSink});
     QObject::connect(&window, &CQopraDlg::endRequested, &application, &QApplication::quit);
     restore = [&window] { window.Restore(); };
     window.Initialise();
