@@ -9,6 +9,8 @@ packages=(
     libpugixml-dev p7zip-full
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-noto-cjk iproute2 ghostscript
+    clang libclang-rt-14-dev
+    dpkg-dev desktop-file-utils groff-base librsvg2-bin
 )
 
 missing=()

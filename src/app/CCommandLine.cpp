@@ -1,7 +1,8 @@
 #include "app/CCommandLine.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <strings.h>
+#include <iterator>
 
 #include "app/EventLog.h"
 #include "platform/Unicode.h"
@@ -13,6 +14,9 @@ constexpr std::string_view kAutostartCheck = "autostartcheck";
 constexpr std::string_view kCheckState = "checkstate";
 constexpr std::string_view kCheckStateAssignment = "checkstate=";
 constexpr std::string_view kHeadless = "headless";
+// Matched whole after the leading "-" or "/": "-hx" asks for nothing.
+constexpr std::string_view kHelpNames[] = {"h", "-help", "help"};
+constexpr std::string_view kVersionNames[] = {"-version", "version"};
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -55,5 +59,42 @@ void CCommandLine::ParseParam(const std::string& parameter, StartupFlags& flags)
         EventLog::Write("checkstate = %d", flags.checkState);
     } else if (StartsWithIgnoringCase(option, kHeadless)) {
         flags.headless = true;
+    } else if (std::find(std::begin(kHelpNames), std::end(kHelpNames), option) != std::end(kHelpNames)) {
+        flags.help = true;
+    } else if (std::find(std::begin(kVersionNames), std::end(kVersionNames), option) !=
+               std::end(kVersionNames)) {
+        flags.version = true;
+    } else {
+        flags.unknownOptions.push_back(parameter);
     }
+}
+
+std::string CCommandLine::Usage(const std::filesystem::path& dataFolder,
+                                const std::filesystem::path& defaults) {
+    const std::string folder = dataFolder.empty()
+                                   ? std::string("none (neither XDG_DATA_HOME nor HOME is set)")
+                                   : dataFolder.string();
+    return "Usage: qopra2 [-headless] [-forceAdmin] [-autostartcheck [-checkstate=N]]\n"
+           "Prints on this computer's printers what tablets and phones of the local network send.\n"
+           "\n"
+           "  -headless        run as a service: no window, no tray icon, the network trace on\n"
+           "                   standard output (also chosen when there is no display)\n"
+           "  -forceAdmin      start even while another instance runs\n"
+           "  -autostartcheck  open the settings window shortly after the start\n"
+           "  -checkstate=N    with -autostartcheck: show \"Auto Startup\" ticked when N is 1\n"
+           "  -h, --help       show this text and exit\n"
+           "  --version        show the version and exit\n"
+           "\n"
+           "Files:\n"
+           "  " +
+           folder +
+           "\n"
+           "      qopra.xml (settings: ports, printers offered, their names), qopra.log (the log of\n"
+           "      the current run), printed.xml and the received documents\n"
+           "  " +
+           defaults.string() +
+           "\n"
+           "      the defaults copied into a new data folder\n"
+           "\n"
+           "See qopra2(1).\n";
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,10 +10,15 @@ struct StartupFlags {
     bool autostartCheck = false;
     int checkState = 0;
     bool headless = false;
+    bool help = false;
+    bool version = false;
+    // Options that are none of the above, in the order given.
+    std::vector<std::string> unknownOptions;
 };
 
 // Parses "-forceAdmin", "-autostartcheck", "-checkstate=N" and "-headless" ("/" also starts an
-// option). Anything else is ignored.
+// option), and "-h", "--help" and "--version". Other options are collected so that the caller can
+// report them; plain parameters are ignored.
 class CCommandLine {
 public:
     static StartupFlags& Flags();
@@ -20,4 +26,7 @@ public:
     // Fills `flags`, writing the option log lines.
     static void Parse(const std::vector<std::string>& arguments, StartupFlags& flags);
     static void ParseParam(const std::string& parameter, StartupFlags& flags);
+
+    // The text of "--help": the options and where the program keeps its files.
+    static std::string Usage(const std::filesystem::path& dataFolder, const std::filesystem::path& defaults);
 };

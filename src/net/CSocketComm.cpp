@@ -2,6 +2,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/NetworkAdapters.h"
+#include "platform/Unicode.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -167,6 +168,15 @@ bool CSocketComm::ConnectTo(const std::string& host, const std::string& port) {
     return true;
 }
 
+bool CSocketComm::AdoptStream(int fd) {
+    if (fd < 0 || IsOpen() || heldFd >= 0) {
+        return false;
+    }
+    heldFd = fd;
+    sock = fd;
+    return true;
+}
+
 bool CSocketComm::StartWatch() {
     if (watchThread.joinable() || !IsOpen()) {
         return false;
@@ -264,7 +274,7 @@ bool CSocketComm::WaitReadable() {
 
 void CSocketComm::WatchLoop() {
     const std::size_t prefix = prefixAddress ? kAddressSize : 0;
-    const std::size_t capacity = kWatchBufferSize + prefix;
+    const std::size_t capacity = (IsDatagram() ? kWatchBufferSize : kStreamBufferSize) + prefix;
     // Not initialised: pages the bursts never reach are never touched, which keeps idle connections small.
     const auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
     while (IsOpen() && WaitReadable()) {
@@ -452,9 +462,11 @@ int CSocketComm::WriteData(const char* buffer, std::size_t length) {
 
 std::uint16_t CSocketComm::PortFromText(const std::string& text) {
     if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
+        // Read as a C int is read: a number too large for it is held at the largest int, and that
+        // value is then cut to 16 bits like any other.
         std::uint64_t value = 0;
-        for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9' && i < 18; ++i) {
-            value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+            value = std::min<std::uint64_t>(value * 10 + static_cast<std::uint64_t>(text[i] - '0'), INT_MAX);
         }
         return static_cast<std::uint16_t>(value);
     }
@@ -462,8 +474,15 @@ std::uint16_t CSocketComm::PortFromText(const std::string& text) {
         return 0;
     }
     const std::string name = CodePage::Wire().Encode(text);
-    const servent* service = getservbyname(name.c_str(), nullptr);
-    return service == nullptr ? 0 : ntohs(static_cast<std::uint16_t>(service->s_port));
+    // The reentrant form: ports are read on several threads at once.
+    servent entry{};
+    servent* service = nullptr;
+    char scratch[1024];
+    if (getservbyname_r(name.c_str(), nullptr, &entry, scratch, sizeof scratch, &service) != 0 ||
+        service == nullptr) {
+        return 0;
+    }
+    return ntohs(static_cast<std::uint16_t>(service->s_port));
 }
 
 std::uint32_t CSocketComm::AddressFromText(const std::optional<std::string>& text) {
@@ -515,6 +534,11 @@ std::string CSocketComm::LocalHostName() {
             official = found->ai_canonname;
         }
         freeaddrinfo(found);
+    }
+    // The kernel and the resolver hold names in UTF-8, the program's own text; a name that is not
+    // valid UTF-8 came from an 8-bit configuration and is read in the wire code page.
+    if (Utf32ToUtf8(Utf8ToUtf32(official)) == official) {
+        return official;
     }
     return CodePage::Wire().Decode(official);
 }

@@ -27,6 +27,9 @@ public:
 
     static constexpr std::size_t kAddressSize = sizeof(sockaddr_in);
     static constexpr std::size_t kWatchBufferSize = 409600;
+    // A connection's bursts are framed into messages as they come, so a smaller buffer costs nothing
+    // but keeps sixty-four busy connections from holding 25 MB of buffers.
+    static constexpr std::size_t kStreamBufferSize = 64 * 1024;
     static constexpr std::chrono::milliseconds kConnectTimeout{5000};
     static constexpr std::chrono::milliseconds kDefaultSendTimeout{5000};
     // Datagram peers remembered; beyond this the oldest is forgotten, so that datagrams from ever new
@@ -44,6 +47,8 @@ public:
     bool CreateDatagramSocket(const std::optional<std::string>& host, const std::string& port);
     // Opens a TCP connection to host:port, giving up after kConnectTimeout or when Stop is called.
     bool ConnectTo(const std::string& host, const std::string& port);
+    // Takes a stream socket that is already connected (made by a connection attempt elsewhere).
+    bool AdoptStream(int fd);
     bool StartWatch();
     // Closes the socket, wakes and joins the watch thread and forgets the datagram peers. A thread that
     // waits on its socket is woken at once; one inside a handler is joined when the handler returns, so

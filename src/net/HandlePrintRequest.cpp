@@ -14,7 +14,7 @@ void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection) {
     const std::string id = connection.Id();
     const std::string& fileName = command.FileName();
     const std::string printer = command.ResolvedPrinter();
-    handler.Trace(id + " received " + fileName);
+    handler.TraceFrom(connection.Host(), id + " received " + fileName);
 
     std::filesystem::path folder;
     std::uint32_t tick = 0;
@@ -32,20 +32,20 @@ void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection) {
                                                folder, tick, handler.MainWindow(), printerStatus);
     switch (result) {
     case DocumentStaging::kResultPrinted:
-        handler.Trace(id + ": " + fileName + " printed successfully n." + command.CopiesText() +
-                      " copies on " + printer);
+        handler.TraceFrom(connection.Host(), id + ": " + fileName + " printed successfully n." +
+                                                 command.CopiesText() + " copies on " + printer);
         break;
     case DocumentStaging::kResultReceivedFileMissing:
-        handler.Trace(id + ": unable to find " + fileName);
+        handler.TraceFrom(connection.Host(), id + ": unable to find " + fileName);
         break;
     case DocumentStaging::kResultDecompressFailed:
-        handler.Trace(id + ": unable to decompress " + fileName);
+        handler.TraceFrom(connection.Host(), id + ": unable to decompress " + fileName);
         break;
     case DocumentStaging::kResultDocumentMissing:
-        handler.Trace(id + ": unable to find preview file  " + command.FilePreview());
+        handler.TraceFrom(connection.Host(), id + ": unable to find preview file  " + command.FilePreview());
         break;
     case DocumentStaging::kResultPrintFailed:
-        handler.Trace(id + ": " + fileName + " print failed on " + printer);
+        handler.TraceFrom(connection.Host(), id + ": " + fileName + " print failed on " + printer);
         break;
     default:
         break;

@@ -12,4 +12,6 @@ public:
     virtual void Send(const std::string& text) = 0;
     // "ID" and the tick count when the connection was made; names the connection in the trace.
     virtual std::string Id() const = 0;
+    // The device's address as the connection was made to it.
+    virtual const std::string& Host() const = 0;
 };

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unistd.h>
 
 TCPClient::TCPClient()
-    : id(NextId()), lastActivity(std::chrono::steady_clock::now().time_since_epoch().count()) {}
+    : id(NextId()), lastActivity(std::chrono::steady_clock::now().time_since_epoch().count()) {
+    SetSendTimeout(kSendPatience);
+}
 
 TCPClient::~TCPClient() {
     // Stopped here, not in the base, so that the watch thread never calls into a half-destroyed object.
@@ -46,6 +49,31 @@ bool TCPClient::Connect(const std::string& hostText, const std::string& portText
     return true;
 }
 
+bool TCPClient::Adopt(int fd, const std::string& hostText, const std::string& portText) {
+    host = hostText;
+    port = portText;
+    if (!AdoptStream(fd)) {
+        ::close(fd);
+        return false;
+    }
+    if (const auto peer = PeerAddress()) {
+        peerAddress = *peer;
+    }
+    if (!StartWatch()) {
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+void TCPClient::TraceLine(const std::string& text) {
+    if (manager != nullptr) {
+        manager->TraceDevice(*this, text);
+    } else {
+        Trace(text, traceSink);
+    }
+}
+
 void TCPClient::Close() {
     CloseSocket();
 }
@@ -62,9 +90,11 @@ void TCPClient::Send(const std::string& text) {
         std::lock_guard guard(sendLock);
         written = WriteData(bytes.data(), bytes.size());
     }
-    Trace(id + " sent [" + text + "] to " + host, traceSink);
-    if (written < 0 && IsOpen()) {
-        Trace(id + " unable to send, closing connection.", traceSink);
+    // Only what really went out is traced as sent.
+    if (written > 0) {
+        TraceLine(id + " sent [" + text + "] to " + host);
+    } else if (IsOpen()) {
+        TraceLine(id + " unable to send, closing connection.");
         Close();
     }
 }
@@ -79,10 +109,14 @@ void TCPClient::Touch() {
 
 void TCPClient::HandleReceived(const char* data, std::size_t length) {
     Touch();
-    // A print command is megabytes of Base64: the trace shows its beginning, as for any long message.
-    const std::size_t textLength = strnlen(data, std::min(length, PrintCommand::kTraceTextLimit));
-    Trace(id + " receive [" + CodePage::Wire().Decode(std::string_view(data, textLength)) + "] from " + host,
-          traceSink);
+    // One line for the beginning of each message, not one per burst: a device that sends a message
+    // in a million pieces must not write a million lines. A print command is megabytes of Base64, so
+    // the line shows the beginning, as for any long message.
+    if (!receiveBuffer.InMessage()) {
+        const std::size_t textLength = strnlen(data, std::min(length, PrintCommand::kTraceTextLimit));
+        TraceLine(id + " receive [" + CodePage::Wire().Decode(std::string_view(data, textLength)) +
+                  "] from " + host);
+    }
     if (manager != nullptr) {
         manager->HandleMessage(data, length, *this);
     }
@@ -91,19 +125,19 @@ void TCPClient::HandleReceived(const char* data, std::size_t length) {
 void TCPClient::HandleSocketEvent(int code) {
     switch (code) {
     case kAccepted:
-        Trace(id + " connection established", traceSink);
+        TraceLine(id + " connection established");
         break;
     case kAcceptFailed:
-        Trace(id + " connection failed", traceSink);
+        TraceLine(id + " connection failed");
         break;
     case kReadFailed:
-        Trace(id + " connection closed", traceSink);
+        TraceLine(id + " connection closed");
         break;
     case kEmptyDatagram:
-        Trace(id + " zero length message", traceSink);
+        TraceLine(id + " zero length message");
         break;
     default:
-        Trace(id + " unknown socket event", traceSink);
+        TraceLine(id + " unknown socket event");
         break;
     }
 }

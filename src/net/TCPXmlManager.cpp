@@ -5,6 +5,8 @@
 #include "net/TCPClient.h"
 #include "protocol/PrintCommand.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -27,13 +29,65 @@ TCPXmlManager::~TCPXmlManager() {
     releaser.join();
 }
 
+void TCPXmlManager::SetDevicePort(const std::string& port) {
+    std::lock_guard guard(portLock);
+    devicePort = port;
+}
+
+std::string TCPXmlManager::DevicePort() const {
+    std::lock_guard guard(portLock);
+    return devicePort;
+}
+
+void TCPXmlManager::SetStallTimeout(std::chrono::milliseconds timeout) {
+    {
+        std::lock_guard guard(clientsLock);
+        stallTimeout = timeout;
+        stallsChanged = true;
+    }
+    releaseSignal.notify_all();
+}
+
 void TCPXmlManager::Trace(const std::string& text) const {
     LogManager::Trace(text, traceSink);
+}
+
+void TCPXmlManager::TraceFrom(const std::string& address, const std::string& text) {
+    if (traceSink == nullptr) {
+        return;
+    }
+    for (const std::string& line : traceLimiter.Admit(address, text)) {
+        LogManager::Trace(line, traceSink);
+    }
+}
+
+void TCPXmlManager::TraceDevice(const TCPClient& client, const std::string& text) {
+    TraceFrom(client.Host(), text);
 }
 
 std::size_t TCPXmlManager::ConnectionCount() const {
     std::lock_guard guard(clientsLock);
     return clients.size();
+}
+
+std::size_t TCPXmlManager::PendingTotal() const {
+    std::lock_guard guard(clientsLock);
+    std::size_t total = 0;
+    for (const auto& client : clients) {
+        total += client->IsOpen() ? client->PendingBytes() : 0;
+    }
+    return total;
+}
+
+std::string TCPXmlManager::HostName() {
+    // Asked for every connection, and a slow resolver would hold up every device's printer list.
+    std::lock_guard guard(hostNameLock);
+    const auto now = std::chrono::steady_clock::now();
+    if (hostName.empty() || now - hostNameTime >= kHostNameLifetime) {
+        hostName = CSocketComm::LocalHostName();
+        hostNameTime = now;
+    }
+    return hostName;
 }
 
 bool TCPXmlManager::ConnectToDevice(const std::string& address) {
@@ -44,22 +98,43 @@ bool TCPXmlManager::ConnectToDevice(const std::string& address) {
         std::lock_guard guard(clientsLock);
         connecting.insert(client.get());
     }
-    const bool connected = !stopping && client->Connect(address, devicePort);
+    const bool connected = !stopping && client->Connect(address, DevicePort());
     {
         std::lock_guard guard(clientsLock);
         connecting.erase(client.get());
     }
     if (!connected) {
-        Trace(client->Id() + " unable to communicate with " + address);
+        TraceFrom(address, client->Id() + " unable to communicate with " + address);
         return false;
     }
-    Trace(client->Id() + " successfully connected with " + address);
+    Welcome(std::move(client), address);
+    return true;
+}
+
+void TCPXmlManager::ConnectionAttemptEnded(int fd, const std::string& address) {
+    if (fd < 0) {
+        TraceFrom(address, TCPClient::NextId() + " unable to communicate with " + address);
+        return;
+    }
+    auto client = std::make_unique<TCPClient>();
+    client->SetManager(this);
+    client->SetTraceSink(traceSink);
+    if (stopping || !client->Adopt(fd, address, DevicePort())) {
+        if (stopping) {
+            ::close(fd);
+        }
+        TraceFrom(address, client->Id() + " unable to communicate with " + address);
+        return;
+    }
+    Welcome(std::move(client), address);
+}
+
+void TCPXmlManager::Welcome(std::unique_ptr<TCPClient> client, const std::string& address) {
+    TraceFrom(address, client->Id() + " successfully connected with " + address);
     if (command != nullptr) {
-        client->Send(command->BuildPrinterList(CSocketComm::LocalHostName(),
-                                               AppSettings::Instance().GetPublishedPrinters()));
+        client->Send(command->BuildPrinterList(HostName(), AppSettings::Instance().GetPublishedPrinters()));
     }
     Keep(std::move(client));
-    return true;
 }
 
 void TCPXmlManager::Keep(std::unique_ptr<TCPClient> client) {
@@ -69,30 +144,37 @@ void TCPXmlManager::Keep(std::unique_ptr<TCPClient> client) {
         releaseSignal.notify_all();
         return;
     }
-    std::size_t open = 0;
-    TCPClient* oldestIdle = nullptr;
-    for (const auto& kept : clients) {
-        if (!kept->IsOpen()) {
-            continue;
+    // Silent devices must not use up the server, nor one device all of it: at either bound the
+    // connection idle the longest (of that device, at its own bound) makes room. Closing only wakes
+    // its thread, which then reports its end and is released.
+    const auto makeRoom = [&](bool sameAddress, std::size_t limit, const char* why) {
+        std::size_t open = 0;
+        TCPClient* oldestIdle = nullptr;
+        for (const auto& kept : clients) {
+            if (!kept->IsOpen() || (sameAddress && kept->Host() != client->Host())) {
+                continue;
+            }
+            ++open;
+            if (!kept->Busy() &&
+                (oldestIdle == nullptr || kept->LastActivity() < oldestIdle->LastActivity())) {
+                oldestIdle = kept.get();
+            }
         }
-        ++open;
-        if (!kept->Busy() && (oldestIdle == nullptr || kept->LastActivity() < oldestIdle->LastActivity())) {
-            oldestIdle = kept.get();
+        if (open >= limit) {
+            TCPClient* victim = oldestIdle != nullptr ? oldestIdle : client.get();
+            Trace(victim->Id() + why);
+            victim->Close();
         }
-    }
-    if (open >= maxConnections) {
-        // Silent devices must not use up the server: the one idle the longest makes room. Closing only
-        // wakes its thread, which then reports its end and is released.
-        TCPClient* victim = oldestIdle != nullptr ? oldestIdle : client.get();
-        Trace(victim->Id() + " too many open connections, closing connection.");
-        victim->Close();
-    }
+    };
+    makeRoom(true, maxPerAddress, " too many connections from this device, closing connection.");
+    makeRoom(false, maxConnections, " too many open connections, closing connection.");
     clients.push_back(std::move(client));
 }
 
 void TCPXmlManager::ConnectionEnded(TCPClient& client) {
     std::lock_guard guard(clientsLock);
     client.MarkEnded();
+    client.SetPendingBytes(0);
     const auto found =
         std::find_if(clients.begin(), clients.end(), [&](const auto& kept) { return kept.get() == &client; });
     if (found != clients.end()) {
@@ -102,12 +184,43 @@ void TCPXmlManager::ConnectionEnded(TCPClient& client) {
     }
 }
 
+std::optional<std::chrono::steady_clock::time_point> TCPXmlManager::NextStallLocked() const {
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (const auto& client : clients) {
+        if (client->IsOpen() && client->PendingBytes() > 0) {
+            const auto deadline = client->LastActivity() + stallTimeout;
+            next = next.has_value() ? std::min(*next, deadline) : deadline;
+        }
+    }
+    return next;
+}
+
+void TCPXmlManager::CloseStalledLocked(std::chrono::steady_clock::time_point now) {
+    for (const auto& client : clients) {
+        if (client->IsOpen() && client->PendingBytes() > 0 && now - client->LastActivity() >= stallTimeout) {
+            Trace(client->Id() + " unfinished message stalled, closing connection.");
+            client->Close();
+        }
+    }
+}
+
 void TCPXmlManager::ReleaseLoop() {
     std::unique_lock guard(clientsLock);
     for (;;) {
-        releaseSignal.wait(guard, [this] { return quitting || !released.empty(); });
-        if (released.empty() && quitting) {
-            return;
+        // Sleeps without end unless some connection holds an unfinished message.
+        const auto wake = [this] { return quitting || !released.empty() || stallsChanged; };
+        if (const auto stall = NextStallLocked()) {
+            releaseSignal.wait_until(guard, *stall, wake);
+        } else {
+            releaseSignal.wait(guard, wake);
+        }
+        stallsChanged = false;
+        CloseStalledLocked(std::chrono::steady_clock::now());
+        if (released.empty()) {
+            if (quitting) {
+                return;
+            }
+            continue;
         }
         auto batch = std::move(released);
         released.clear();
@@ -155,31 +268,66 @@ void TCPXmlManager::Stop() {
     stopping = false;
 }
 
-void TCPXmlManager::HandleMessage(const char* data, std::size_t length, TCPClient& client) {
-    client.SetBusy(true);
-    if (!AcquireMessageLock(client)) {
-        client.SetBusy(false);
+void TCPXmlManager::NotePending(TCPClient& client) {
+    const std::size_t now = client.Buffer().Pending();
+    const std::size_t before = client.PendingBytes();
+    client.SetPendingBytes(now);
+    if (before == 0 && now > 0) {
+        {
+            std::lock_guard guard(clientsLock);
+            stallsChanged = true;
+        }
+        releaseSignal.notify_all();
+    }
+    if (now <= before) {
         return;
     }
-    // Released however the handling ends, so that one failure never blocks every device.
-    struct Release {
-        TCPXmlManager& owner;
-        TCPClient& client;
-        ~Release() {
-            owner.ReleaseMessageLock();
-            client.SetBusy(false);
+    std::lock_guard guard(clientsLock);
+    std::size_t total = 0;
+    TCPClient* largest = nullptr;
+    for (const auto& kept : clients) {
+        if (kept->IsOpen()) {
+            total += kept->PendingBytes();
+            if (largest == nullptr || kept->PendingBytes() > largest->PendingBytes()) {
+                largest = kept.get();
+            }
         }
-    } release{*this, client};
+    }
+    if (total > pendingBudget && largest != nullptr) {
+        // The devices together hold too much that may never end: the one holding the most goes.
+        Trace(largest->Id() + " too much unfinished data, closing connection.");
+        largest->Close();
+    }
+}
+
+void TCPXmlManager::HandleMessage(const char* data, std::size_t length, TCPClient& client) {
+    // Framing needs no lock: the buffer is the connection's own and only its watch thread touches it.
+    const bool startsMessage = !client.Buffer().InMessage();
     const ReceiveBuffer::Result result = client.Buffer().Append(std::string_view(data, length));
+    NotePending(client);
     if (result.refused > 0) {
-        Trace(client.Id() + " : message too long, refused.");
-    } else if (result.messages.empty()) {
-        Trace(client.Id() + " : uncompleted packet received.");
+        TraceDevice(client, client.Id() + " : message too long, refused.");
+    } else if (result.messages.empty() && client.Buffer().Pending() > 0 && startsMessage) {
+        TraceDevice(client, client.Id() + " : uncompleted packet received.");
     }
     for (const std::string& message : result.messages) {
         if (!client.IsOpen()) {
             break; // closed by an earlier message of this burst
         }
+        client.SetBusy(true);
+        if (!AcquireMessageLock(client)) {
+            client.SetBusy(false);
+            break;
+        }
+        // Released however the handling ends, so that one failure never blocks every device.
+        struct Release {
+            TCPXmlManager& owner;
+            TCPClient& client;
+            ~Release() {
+                owner.ReleaseMessageLock();
+                client.SetBusy(false);
+            }
+        } release{*this, client};
         HandleOneMessage(message, client);
     }
 }
@@ -212,25 +360,25 @@ void TCPXmlManager::HandleOneMessage(std::string_view message, TCPClient& client
         switch (command->ReadMessage(message)) {
         case IPrintCommand::kComplete:
             if (command->CommandType() == PrintCommand::kCommandPRF) {
-                Trace(client.Id() + " closing connection.");
+                TraceDevice(client, client.Id() + " closing connection.");
                 client.Close();
             } else if (command->CommandType() == PrintCommand::kCommandPFL) {
                 HandlePrintRequest(*this, client);
             }
             break;
         case IPrintCommand::kIncomplete:
-            Trace(client.Id() + " : uncompleted packet received.");
+            TraceDevice(client, client.Id() + " : uncompleted packet received.");
             break;
         case IPrintCommand::kLoadError:
-            Trace(client.Id() + " : error loading XML.");
+            TraceDevice(client, client.Id() + " : error loading XML.");
             break;
         case IPrintCommand::kParseError:
-            Trace(client.Id() + " : error parsing XML.");
+            TraceDevice(client, client.Id() + " : error parsing XML.");
             break;
         default:
             break;
         }
     } catch (...) {
-        Trace(client.Id() + " parse data error.");
+        TraceDevice(client, client.Id() + " parse data error.");
     }
 }

@@ -20,7 +20,12 @@ bool UDPServer::Start(const std::string& address, const std::string& port) {
     SetPrefixAddress(true);
     const bool opened =
         CreateDatagramSocket(address.empty() ? std::nullopt : std::optional<std::string>(address), port);
-    if (opened && StartWatch()) {
+    // A socket nobody watches serves nobody: without its thread the start has failed and is retried.
+    const bool started = opened && StartWatch();
+    if (opened && !started) {
+        Stop();
+    }
+    if (started) {
         if (address.empty()) {
             Trace("UDP Server: " + LocalHostName() + ", @Address: " + LocalAddressText().value_or("") +
                       " is running on port " + port,
@@ -32,7 +37,7 @@ bool UDPServer::Start(const std::string& address, const std::string& port) {
     } else {
         Trace("Unable to start UDP server on " + address + " port " + port, traceSink);
     }
-    return opened;
+    return started;
 }
 
 void UDPServer::HandleReceived(const char* data, std::size_t length) {
@@ -53,7 +58,9 @@ void UDPServer::HandleReceived(const char* data, std::size_t length) {
                           static_cast<int>(ntohs(sender.sin_port)));
             text = prefix + text;
         }
-        Trace(text, traceSink);
+        for (const std::string& line : traceLimiter.Admit(AddressText(sender), text)) {
+            Trace(line, traceSink);
+        }
     }
     if (udpManager != nullptr) {
         udpManager->HandleDatagram(payload, payloadLength, AddressText(sender));

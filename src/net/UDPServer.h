@@ -2,6 +2,7 @@
 
 #include "app/LogManager.h"
 #include "net/CSocketComm.h"
+#include "net/TraceLimiter.h"
 
 #include <string>
 
@@ -18,7 +19,8 @@ public:
     void SetManager(IUDPManager* manager) { udpManager = manager; }
     void SetTraceSink(ITraceSink* sink) { traceSink = sink; }
 
-    // Binds the port on all interfaces, serving `address` (dotted; empty: every interface).
+    // Binds the port on all interfaces, serving `address` (dotted; empty: every interface), and starts
+    // watching it; false when either fails (the socket is then closed again).
     bool Start(const std::string& address, const std::string& port);
 
 protected:
@@ -27,4 +29,6 @@ protected:
 private:
     IUDPManager* udpManager = nullptr;
     ITraceSink* traceSink = nullptr;
+    // One line per datagram, but a sender that floods the port must not flood the trace.
+    TraceLimiter traceLimiter;
 };

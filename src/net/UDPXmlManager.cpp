@@ -2,14 +2,15 @@
 
 #include "net/ITCPManager.h"
 
-#include <system_error>
-
 namespace {
 
 // Senders remembered for the rate limit before old entries are swept out.
 constexpr std::size_t kRememberedSenders = 1024;
 
 } // namespace
+
+UDPXmlManager::UDPXmlManager()
+    : connector([this](int fd, const std::string& address) { AttemptEnded(fd, address); }) {}
 
 UDPXmlManager::~UDPXmlManager() {
     Stop();
@@ -19,31 +20,22 @@ void UDPXmlManager::HandleDatagram(const char*, std::size_t, const std::string& 
     if (tcpManager == nullptr) {
         return;
     }
-    std::lock_guard guard(lock);
-    if (quitting || !Admit(senderAddress)) {
-        return;
-    }
-    waiting.push_back(senderAddress);
-    inProgress.insert(senderAddress);
-    if (idleWorkers < waiting.size() && workers.size() < kConnectWorkers) {
-        try {
-            workers.emplace_back(&UDPXmlManager::WorkLoop, this);
-        } catch (const std::system_error&) {
-            // No thread to be had, which must not end the discovery thread. With no worker at all the
-            // attempt is dropped, so that the sender's next datagram tries again.
-            if (workers.empty()) {
-                waiting.pop_back();
-                inProgress.erase(senderAddress);
-                return;
-            }
+    {
+        std::lock_guard guard(lock);
+        if (!Admit(senderAddress)) {
+            return;
         }
+        inProgress.insert(senderAddress);
     }
-    wakeUp.notify_one();
+    if (!connector.Connect(senderAddress, tcpManager->DevicePort())) {
+        std::lock_guard guard(lock);
+        inProgress.erase(senderAddress);
+    }
 }
 
 bool UDPXmlManager::Admit(const std::string& address) {
     const auto now = std::chrono::steady_clock::now();
-    if (inProgress.contains(address) || waiting.size() >= kMaxWaitingAttempts) {
+    if (inProgress.contains(address)) {
         return false;
     }
     const auto last = lastAttempt.find(address);
@@ -58,38 +50,14 @@ bool UDPXmlManager::Admit(const std::string& address) {
     return true;
 }
 
-void UDPXmlManager::WorkLoop() {
-    std::unique_lock guard(lock);
-    for (;;) {
-        ++idleWorkers;
-        wakeUp.wait(guard, [this] { return quitting || !waiting.empty(); });
-        --idleWorkers;
-        if (quitting) {
-            return;
-        }
-        const std::string address = waiting.front();
-        waiting.pop_front();
-        guard.unlock();
-        tcpManager->ConnectToDevice(address);
-        guard.lock();
-        inProgress.erase(address);
-    }
+void UDPXmlManager::AttemptEnded(int fd, const std::string& address) {
+    tcpManager->ConnectionAttemptEnded(fd, address);
+    std::lock_guard guard(lock);
+    inProgress.erase(address);
 }
 
 void UDPXmlManager::Stop() {
-    std::vector<std::thread> running;
-    {
-        std::lock_guard guard(lock);
-        quitting = true;
-        waiting.clear();
-        running = std::move(workers);
-        workers.clear();
-    }
-    wakeUp.notify_all();
-    for (auto& worker : running) {
-        worker.join();
-    }
+    connector.Stop();
     std::lock_guard guard(lock);
     inProgress.clear();
-    quitting = false;
 }

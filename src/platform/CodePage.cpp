@@ -39,8 +39,10 @@ public:
 
     bool Valid() const { return cd != reinterpret_cast<iconv_t>(-1); }
 
-    // Converts `in`; on a character it cannot convert it appends `substitute` and skips `skip(in)` bytes.
-    template <typename Skip> std::string Run(std::string_view in, std::string_view substitute, Skip skip) {
+    // Converts `in`; on a character it cannot convert it appends `substitute(rest)` and skips `skip(rest)`
+    // bytes, `rest` being the input from that character on.
+    template <typename Substitute, typename Skip>
+    std::string Run(std::string_view in, Substitute substituteFor, Skip skip) {
         std::string out;
         out.resize(in.size() * 4 + 16);
         char* inPtr = const_cast<char*>(in.data());
@@ -59,6 +61,7 @@ public:
                 continue;
             }
             // EILSEQ or EINVAL: substitute and step over the offending input.
+            const std::string substitute = substituteFor(std::string_view(inPtr, inLeft));
             const std::size_t used = static_cast<std::size_t>(outPtr - out.data());
             if (outLeft < substitute.size()) {
                 out.resize(out.size() * 2);
@@ -88,6 +91,27 @@ std::size_t Utf8CharLength(std::string_view rest) {
 
 std::atomic<int> wireNumber = 1252;
 
+// Whether `byte` has no character in the code page; such bytes stand for the control character of the
+// same number, as Windows reads them (0x81, 0x8D, 0x8F, 0x90 and 0x9D of Windows-1252).
+bool IsUndefinedByte(int number, unsigned char byte) {
+    Converter converter(kUtf8, IconvName(number));
+    if (!converter.Valid()) {
+        return false;
+    }
+    bool undefined = false;
+    const char text[1] = {static_cast<char>(byte)};
+    converter.Run(std::string_view(text, 1), [&](std::string_view) {
+        undefined = true;
+        return std::string();
+    }, [](std::string_view) { return std::size_t{1}; });
+    return undefined;
+}
+
+std::string ControlCharacterOf(unsigned char byte) {
+    const char32_t character = byte;
+    return Utf32ToUtf8(std::u32string_view(&character, 1));
+}
+
 } // namespace
 
 CodePage::CodePage(int windowsCodePage) : number(windowsCodePage) {}
@@ -104,7 +128,18 @@ std::string CodePage::Encode(std::string_view utf8) const {
     if (!converter.Valid()) {
         return Utf8ToLatin1Lossy(utf8);
     }
-    return converter.Run(utf8, "?", Utf8CharLength);
+    const int codePage = number;
+    return converter.Run(
+        utf8,
+        [codePage](std::string_view rest) {
+            const std::u32string character = Utf8ToUtf32(Utf8Prefix(rest, 1));
+            if (character.size() == 1 && character[0] >= 0x80 && character[0] <= 0xFF &&
+                IsUndefinedByte(codePage, static_cast<unsigned char>(character[0]))) {
+                return std::string(1, static_cast<char>(character[0]));
+            }
+            return std::string("?");
+        },
+        Utf8CharLength);
 }
 
 std::string CodePage::Decode(std::string_view bytes) const {
@@ -119,7 +154,9 @@ std::string CodePage::Decode(std::string_view bytes) const {
         }
         return Utf32ToUtf8(latin1);
     }
-    return converter.Run(bytes, "\xEF\xBF\xBD", [](std::string_view) { return std::size_t{1}; });
+    return converter.Run(
+        bytes, [](std::string_view rest) { return ControlCharacterOf(static_cast<unsigned char>(rest[0])); },
+        [](std::string_view) { return std::size_t{1}; });
 }
 
 const CodePage& CodePage::Wire() {

@@ -12,7 +12,8 @@ public:
     int Number() const { return number; }
     // UTF-8 to the code page; characters the code page cannot hold become "?".
     std::string Encode(std::string_view utf8) const;
-    // Code page to UTF-8; bytes without a character in the code page become U+FFFD.
+    // Code page to UTF-8; a byte without a character in the code page becomes the control character of
+    // its number, as Windows reads it, and Encode gives that byte back.
     std::string Decode(std::string_view bytes) const;
     // Whether iconv knows this code page.
     bool IsSupported() const;

@@ -3,6 +3,8 @@
 #include "config/AppSettings.h"
 #include "platform/CodePage.h"
 #include "protocol/PrintCommandError.h"
+#include "xml/StrictXml.h"
+#include "xml/XmlFile.h"
 
 #include <climits>
 #include <cstdint>
@@ -50,28 +52,6 @@ std::string_view Utf8Head(std::string_view text, std::size_t count) {
             return text.substr(0, i);
         }
     }
-    return text;
-}
-
-// The text content of an element: all text below it, as the DOM's typed value of an element reads.
-void AppendText(pugi::xml_node node, std::string& text) {
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-            text += child.value();
-        } else if (child.type() == pugi::node_element) {
-            AppendText(child, text);
-        }
-    }
-}
-
-std::string TextOf(pugi::xml_node node) {
-    const pugi::xml_node only = node.first_child();
-    if (only && !only.next_sibling() &&
-        (only.type() == pugi::node_pcdata || only.type() == pugi::node_cdata)) {
-        return only.value();
-    }
-    std::string text;
-    AppendText(node, text);
     return text;
 }
 
@@ -135,23 +115,8 @@ bool PrintCommand::LoadDocument(std::string_view wireBytes) {
     }
     lastReceivedText = Utf8Head(messageText, kTraceTextLimit);
 
-    // Read as a fragment so that text beside the root element is kept and can be refused below.
-    const pugi::xml_parse_result parsed =
-        document.load_buffer_inplace(messageText.data(), messageText.size(),
-                                     pugi::parse_default | pugi::parse_fragment, pugi::encoding_utf8);
-    if (!parsed) {
-        return false;
-    }
-    // A well-formed document has exactly one root element and no text beside it.
-    int elements = 0;
-    for (const pugi::xml_node child : document.children()) {
-        if (child.type() == pugi::node_element) {
-            ++elements;
-        } else if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-            return false;
-        }
-    }
-    return elements == 1;
+    return StrictXml::Parse(document, messageText.data(), messageText.size(), pugi::parse_default,
+                            kMarkupLimit);
 }
 
 int PrintCommand::ReadCommand() {
@@ -198,11 +163,11 @@ void PrintCommand::ReadPrintFile(pugi::xml_node commandNode) {
         throw PrintCommandError("print command without FILE_PREVIEW");
     }
 
-    fileContent = TextOf(contentNode);
-    fileName = TextOf(nameNode);
-    printerName = TextOf(printerNode);
-    filePreview = TextOf(previewNode);
-    copies = copiesNode ? ParseCopies(TextOf(copiesNode)) : kDefaultCopies;
+    fileContent = XmlFile::TextContent(contentNode);
+    fileName = XmlFile::TextContent(nameNode);
+    printerName = XmlFile::TextContent(printerNode);
+    filePreview = XmlFile::TextContent(previewNode);
+    copies = copiesNode ? ParseCopies(XmlFile::TextContent(copiesNode)) : kDefaultCopies;
 }
 
 std::string PrintCommand::ResolvedPrinter() const {

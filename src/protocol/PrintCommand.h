@@ -21,6 +21,10 @@ public:
     static constexpr int kDefaultCopies = 1;
     // Characters of a message kept for the trace; a print command carries megabytes of Base64.
     static constexpr std::size_t kTraceTextLimit = 2048;
+    // "<" and "=" a message may hold (an element has two "<", an attribute one "="). A print command
+    // has a few dozen; without a bound a message of empty elements makes the parser take twenty times
+    // its size.
+    static constexpr std::size_t kMarkupLimit = 256 * 1024;
 
     PrintCommand();
 

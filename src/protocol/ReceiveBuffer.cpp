@@ -22,7 +22,10 @@ ReceiveBuffer::Result ReceiveBuffer::Append(std::string_view data) {
         } else if (zero == nullptr) {
             pending.append(data);
         } else if (pending.empty()) {
-            result.messages.emplace_back(data.substr(0, length));
+            // A lone 0 byte is no message: nothing to read, nothing to trace.
+            if (length > 0) {
+                result.messages.emplace_back(data.substr(0, length));
+            }
         } else {
             pending.append(data.substr(0, length));
             result.messages.push_back(std::move(pending));

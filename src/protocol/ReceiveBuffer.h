@@ -23,6 +23,8 @@ public:
     Result Append(std::string_view data);
     // Bytes held of the unfinished message.
     std::size_t Pending() const { return pending.size(); }
+    // Inside a message: some of it has arrived (kept, or dropped because it is too long), not its end.
+    bool InMessage() const { return !pending.empty() || discarding; }
     void Clear();
 
 private:

@@ -3,27 +3,23 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/AtomicFile.h"
 #include "platform/Unicode.h"
+#include "xml/StrictXml.h"
 
 namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // The XML declaration, when there is one, ends within this many bytes.
 constexpr std::size_t kDeclarationLimit = 1024;
-// The longest reference worth reading: "&#x10FFFF;" and the predefined names.
-constexpr std::size_t kReferenceLimit = 16;
-constexpr std::array<std::string_view, 5> kPredefinedEntities = {"amp", "lt", "gt", "quot", "apos"};
 
 class Iconv {
 public:
@@ -153,105 +149,6 @@ std::optional<std::string> Convert(const Iconv& converter, std::string_view text
     return out;
 }
 
-bool IsXmlChar(std::uint32_t c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-// Why the raw (unescaped) text of a text node or attribute is not well-formed, if it is not.
-std::optional<std::string> TextProblem(std::string_view text, bool attribute) {
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const auto c = static_cast<unsigned char>(text[at]);
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-            return "a control character";
-        }
-        if (attribute && c == '<') {
-            return "\"<\" in an attribute value";
-        }
-        if (c != '&') {
-            continue;
-        }
-        const std::size_t end = text.find(';', at);
-        if (end == std::string_view::npos || end - at > kReferenceLimit) {
-            return "a \"&\" that starts no reference";
-        }
-        const std::string_view name = text.substr(at + 1, end - at - 1);
-        if (name.starts_with('#')) {
-            const bool hex = name.size() > 1 && name[1] == 'x';
-            const std::string_view digits = name.substr(hex ? 2 : 1);
-            std::uint32_t value = 0;
-            const auto [stop, error] =
-                std::from_chars(digits.data(), digits.data() + digits.size(), value, hex ? 16 : 10);
-            if (digits.empty() || error != std::errc() || stop != digits.data() + digits.size() ||
-                !IsXmlChar(value)) {
-                return "the character reference &" + std::string(name) + ";";
-            }
-        } else if (std::find(kPredefinedEntities.begin(), kPredefinedEntities.end(), name) ==
-                   kPredefinedEntities.end()) {
-            return "the undefined entity &" + std::string(name) + ";";
-        }
-        at = end;
-    }
-    if (!attribute && text.find("]]>") != std::string_view::npos) {
-        return "\"]]>\" in text";
-    }
-    return std::nullopt;
-}
-
-// Looks through a document parsed as a fragment, without its references replaced, for what pugixml
-// lets pass but a conforming parser refuses.
-class WellFormednessCheck : public pugi::xml_tree_walker {
-public:
-    bool for_each(pugi::xml_node& node) override {
-        if (depth() == 0) {
-            ++topLevel;
-            if (node.type() == pugi::node_element) {
-                ++rootElements;
-            } else if ((node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) &&
-                       std::string_view(node.value()).find_first_not_of(" \t\r\n") !=
-                           std::string_view::npos) {
-                problem = "text outside the root element";
-            } else if (node.type() == pugi::node_declaration && topLevel != 1) {
-                problem = "an XML declaration that is not at the start";
-            }
-        }
-        if (node.type() == pugi::node_pcdata) {
-            Note(TextProblem(node.value(), false));
-        }
-        std::set<std::string_view> names;
-        for (const pugi::xml_attribute& attribute : node.attributes()) {
-            if (!names.insert(attribute.name()).second) {
-                problem = "the attribute " + std::string(attribute.name()) + " given twice";
-            }
-            if (node.type() == pugi::node_element) {
-                Note(TextProblem(attribute.value(), true));
-            }
-        }
-        return problem.empty();
-    }
-
-    std::string Verdict() const {
-        if (!problem.empty()) {
-            return problem;
-        }
-        if (rootElements == 0) {
-            return "no root element";
-        }
-        return rootElements > 1 ? "more than one root element" : std::string();
-    }
-
-private:
-    void Note(const std::optional<std::string>& found) {
-        if (found && problem.empty()) {
-            problem = *found;
-        }
-    }
-
-    int topLevel = 0;
-    int rootElements = 0;
-    std::string problem;
-};
-
 } // namespace
 
 bool EncodedXmlFile::Fail(std::string why) {
@@ -291,68 +188,67 @@ bool EncodedXmlFile::Load(const std::filesystem::path& path, unsigned parseOptio
 }
 
 bool EncodedXmlFile::Parse(std::string_view bytes, unsigned parseOptions) {
+    document.reset();
     problem.clear();
     iconvName.clear();
     byteOrderMark = false;
     encoding = pugi::encoding_utf8;
 
-    std::string text;
+    // UTF-16 and UTF-32 are known by their byte-order mark or by how "<?" is written; anything else
+    // is 8-bit text in the encoding the declaration names.
+    std::string wideName;
+    std::size_t markSize = 0;
     const auto starts = [&](std::string_view prefix) { return bytes.starts_with(prefix); };
     if (starts(std::string_view("\xFF\xFE\0\0", 4)) || starts(std::string_view("\0\0\xFE\xFF", 4))) {
         encoding = starts("\xFF") ? pugi::encoding_utf32_le : pugi::encoding_utf32_be;
-        byteOrderMark = true;
+        wideName = starts("\xFF") ? "UTF-32LE" : "UTF-32BE";
+        markSize = 4;
     } else if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
         encoding = starts("\xFF") ? pugi::encoding_utf16_le : pugi::encoding_utf16_be;
-        byteOrderMark = true;
+        wideName = starts("\xFF") ? "UTF-16LE" : "UTF-16BE";
+        markSize = 2;
     } else if (starts(std::string_view("<\0?\0", 4)) || starts(std::string_view("\0<\0?", 4))) {
         encoding = starts("<") ? pugi::encoding_utf16_le : pugi::encoding_utf16_be;
-    } else {
-        byteOrderMark = starts(kUtf8Mark);
-        std::string_view body = bytes.substr(byteOrderMark ? kUtf8Mark.size() : 0);
-        // A byte-order mark says UTF-8 whatever the declaration says.
-        const std::string declared = byteOrderMark ? std::string() : DeclaredEncoding(body);
-        if (IsUtf8Name(declared)) {
-            if (const std::optional<std::size_t> bad = InvalidUtf8At(body)) {
-                return Fail("not valid UTF-8 at byte " + std::to_string(*bad));
-            }
-            text.assign(body);
-        } else {
-            const Iconv decoder("UTF-8", declared);
-            if (!decoder.IsOpen()) {
-                return Fail("the unknown encoding " + declared);
-            }
-            std::size_t failedAt = 0;
-            std::optional<std::string> converted = Convert(decoder, body, false, failedAt);
-            if (!converted) {
-                return Fail("not valid " + declared + " at byte " + std::to_string(failedAt));
-            }
-            text = std::move(*converted);
-            iconvName = declared;
-        }
+        wideName = starts("<") ? "UTF-16LE" : "UTF-16BE";
+    } else if (starts(kUtf8Mark)) {
+        markSize = kUtf8Mark.size();
     }
-    // UTF-16 and UTF-32 are pugixml's own to read.
-    const bool wide = encoding != pugi::encoding_utf8;
-    const void* data = wide ? static_cast<const void*>(bytes.data()) : static_cast<const void*>(text.data());
-    const std::size_t size = wide ? bytes.size() : text.size();
+    byteOrderMark = markSize > 0;
+    const std::string_view body = bytes.substr(markSize);
 
-    {
-        pugi::xml_document raw;
-        const unsigned rawOptions = (parseOptions | pugi::parse_fragment) & ~pugi::parse_escapes;
-        const pugi::xml_parse_result parsed = raw.load_buffer(data, size, rawOptions, encoding);
-        if (!parsed) {
-            return Fail(std::string("not well-formed: ") + parsed.description() + " at byte " +
-                        std::to_string(parsed.offset));
+    // A byte-order mark says what the text is, whatever the declaration says.
+    const std::string declared = byteOrderMark || !wideName.empty() ? std::string() : DeclaredEncoding(body);
+    const std::string sourceName = !wideName.empty() ? wideName : declared;
+    if (IsUtf8Name(sourceName)) {
+        if (const std::optional<std::size_t> bad = InvalidUtf8At(body)) {
+            return Fail("not valid UTF-8 at byte " + std::to_string(*bad + markSize));
         }
-        WellFormednessCheck check;
-        raw.traverse(check);
-        if (const std::string verdict = check.Verdict(); !verdict.empty()) {
-            return Fail("not well-formed: " + verdict);
+        text.assign(body);
+    } else {
+        const Iconv decoder("UTF-8", sourceName);
+        if (!decoder.IsOpen()) {
+            return Fail("the unknown encoding " + sourceName);
         }
+        std::size_t failedAt = 0;
+        std::optional<std::string> converted = Convert(decoder, body, false, failedAt);
+        if (!converted) {
+            return Fail("not valid " + sourceName + " at byte " + std::to_string(failedAt + markSize));
+        }
+        text = std::move(*converted);
+        iconvName = wideName.empty() ? declared : std::string();
     }
-    const pugi::xml_parse_result parsed = document.load_buffer(data, size, parseOptions, encoding);
-    if (!parsed) {
-        return Fail(std::string("not well-formed: ") + parsed.description() + " at byte " +
-                    std::to_string(parsed.offset));
+    std::string why;
+    // The document lives in `text` from here on.
+    if (!StrictXml::Parse(document, text.data(), text.size(), parseOptions, 0, &why)) {
+        return Fail("not well-formed: " + why);
+    }
+    // Blanks beside the root are no part of the document (the strict parse keeps them).
+    for (pugi::xml_node node = document.first_child(); node;) {
+        const pugi::xml_node next = node.next_sibling();
+        if (node.type() == pugi::node_pcdata) {
+            document.remove_child(node);
+        }
+        node = next;
     }
     return true;
 }

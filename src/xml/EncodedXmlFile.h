@@ -34,6 +34,8 @@ public:
 private:
     bool Fail(std::string why);
 
+    // The text the document was parsed from, in UTF-8; the document keeps its strings in it.
+    std::string text;
     pugi::xml_document document;
     std::string problem;
     // How the file was read: pugixml's own UTF-8, UTF-16 or UTF-32, or an 8-bit encoding by its name.

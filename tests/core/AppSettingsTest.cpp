@@ -196,11 +196,11 @@ TEST_F(AppSettingsFile, FilesThatAreNotWellFormedGiveTheDefaultsSayWhyAndAreNeve
     const std::string good = "<local_port>3001</local_port><lang>it-IT</lang>";
     for (const Case& c :
          {Case{"<settings>" + good + "</settings><settings/>", "more than one root element"},
-          Case{"<settings>" + good + "</settings>trailing text", "text outside the root element"},
-          Case{"<settings><local_port>&foo;</local_port></settings>", "the undefined entity &foo;"},
-          Case{"<settings><local_port>&#0;</local_port></settings>", "the character reference &#0;"},
-          Case{"<settings><local_port>a & b</local_port></settings>", "a \"&\" that starts no reference"},
-          Case{"<settings a=\"1\" a=\"2\"/>", "the attribute a given twice"},
+          Case{"<settings>" + good + "</settings>trailing text", "text beside the root element"},
+          Case{"<settings><local_port>&foo;</local_port></settings>", "an undefined entity"},
+          Case{"<settings><local_port>&#0;</local_port></settings>", "a reference to no legal character"},
+          Case{"<settings><local_port>a & b</local_port></settings>", "a bare \"&\""},
+          Case{"<settings a=\"1\" a=\"2\"/>", "an attribute named twice"},
           Case{"<settings><local_port>3001</settings>", "not well-formed: "},
           Case{"<?xml version=\"1.0\" encoding=\"x-no-such-code\"?><settings/>",
                "the unknown encoding x-no-such-code"},
@@ -291,4 +291,17 @@ TEST_F(AppSettingsFile, ShippedSettingsFollowTheUsersLocale) {
         }
     }
     EXPECT_EQ(text, "Stampa");
+}
+
+TEST_F(AppSettingsFile, DeeplyNestedValuesDoNotEndTheProgram) {
+    std::string deep;
+    for (int i = 0; i < 300000; ++i) {
+        deep += "<n>";
+    }
+    deep += "2101";
+    for (int i = 0; i < 300000; ++i) {
+        deep += "</n>";
+    }
+    ASSERT_TRUE(settings.Load(Write("<local_port>" + deep + "</local_port>")));
+    EXPECT_EQ(settings.local_port, "2101");
 }

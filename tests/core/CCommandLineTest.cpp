@@ -42,7 +42,32 @@ TEST(CCommandLineOptions, SeveralOptionsAndUnknownParameters) {
     EXPECT_TRUE(flags.autostartCheck);
     EXPECT_EQ(flags.checkState, 1);
     EXPECT_TRUE(flags.headless);
-    const StartupFlags none = Parse({"-p", "file.txt", "--", ""});
-    EXPECT_FALSE(none.forceAdmin || none.autostartCheck || none.headless);
+    EXPECT_EQ(flags.unknownOptions, std::vector<std::string>{"-p"});
+    const StartupFlags none = Parse({"-p", "file.txt", "--", "", "/tmp/x.pdf", "-AutoStartCheck"});
+    EXPECT_FALSE(none.forceAdmin || none.autostartCheck || none.headless || none.help || none.version);
     EXPECT_EQ(none.checkState, 0);
+    EXPECT_EQ(none.unknownOptions, (std::vector<std::string>{"-p", "--", "/tmp/x.pdf", "-AutoStartCheck"}));
+}
+
+TEST(CCommandLineOptions, HelpAndVersionAreMatchedWhole) {
+    for (const char* argument : {"-h", "--help", "-help", "/h"}) {
+        const StartupFlags flags = Parse({argument});
+        EXPECT_TRUE(flags.help) << argument;
+        EXPECT_TRUE(flags.unknownOptions.empty()) << argument;
+    }
+    for (const char* argument : {"--version", "-version"}) {
+        EXPECT_TRUE(Parse({argument}).version) << argument;
+    }
+    const StartupFlags near = Parse({"-hx", "--helpme", "--versions", "-H"});
+    EXPECT_FALSE(near.help || near.version || near.headless);
+    EXPECT_EQ(near.unknownOptions.size(), 4u);
+    EXPECT_FALSE(Parse({"-headless"}).help);
+
+    const std::string usage = CCommandLine::Usage("/home/ann/.local/share/Qopra", "/usr/share/qopra");
+    for (const char* part :
+         {"-headless", "-forceAdmin", "-autostartcheck", "-checkstate=N", "--version",
+          "/home/ann/.local/share/Qopra\n", "qopra.xml", "qopra.log", "/usr/share/qopra\n"}) {
+        EXPECT_NE(usage.find(part), std::string::npos) << part;
+    }
+    EXPECT_NE(CCommandLine::Usage("", "/usr/share/qopra").find("none"), std::string::npos);
 }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -78,6 +82,10 @@ TEST(SocketAddressHelpers, PortTextsAddressTextsAndAddressBuilding) {
     EXPECT_EQ(CSocketComm::PortFromText("9100"), 9100);
     EXPECT_EQ(CSocketComm::PortFromText("2001abc"), 2001);
     EXPECT_EQ(CSocketComm::PortFromText("70000"), static_cast<std::uint16_t>(70000));
+    // Too large for an int: held at the largest int before the cut to 16 bits, never wrapped.
+    EXPECT_EQ(CSocketComm::PortFromText("4294969297"), 65535);
+    EXPECT_EQ(CSocketComm::PortFromText("99999999999999999999999"), 65535);
+    EXPECT_EQ(CSocketComm::PortFromText("2147483647"), 65535);
     EXPECT_EQ(CSocketComm::PortFromText("http"), 80);
     EXPECT_EQ(CSocketComm::PortFromText("no-such-service-here"), 0);
     EXPECT_EQ(CSocketComm::PortFromText(""), 0);
@@ -95,6 +103,17 @@ TEST(SocketAddressHelpers, PortTextsAddressTextsAndAddressBuilding) {
     EXPECT_FALSE(CSocketComm::FillAddress(address, std::string("0.0.0.0"), "0"));
 
     EXPECT_FALSE(CSocketComm::LocalHostName().empty());
+    // A host named with an umlaut keeps it: the kernel's UTF-8 name is the program's own text, and
+    // the wire code page gets its one byte. Renamed in a namespace of its own, in a child process.
+    const pid_t child = fork();
+    if (child == 0) {
+        const std::string name = "drucker-b\xC3\xBCro";
+        const bool renamed = unshare(CLONE_NEWUTS) == 0 && sethostname(name.data(), name.size()) == 0;
+        _exit(!renamed ? 2 : CSocketComm::LocalHostName() == name ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     for (const std::string& local : CSocketComm::LocalAddressList()) {
         EXPECT_NE(local.rfind("127.", 0), 0u) << "the loopback is not a local address of the network";
     }

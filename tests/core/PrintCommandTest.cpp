@@ -9,6 +9,8 @@
 #include <climits>
 #include <string>
 
+using namespace std::string_literals;
+
 namespace {
 
 std::string Parameter(const std::string& type, const std::string& value) {
@@ -65,6 +67,65 @@ TEST(PrintCommandRead, MalformedOrCommandlessMessagesAreReported) {
     EXPECT_EQ(command.ReadMessage("<commands><command kind=\"PRQ\"/></commands>"),
               IPrintCommand::kParseError);
     EXPECT_EQ(command.CommandType(), PrintCommand::kCommandNone);
+}
+
+TEST(PrintCommandRead, MessagesThatAreNotWellFormedAreLoadErrors) {
+    PrintCommand command;
+    const std::string prq = "<commands><command type=\"PRQ\"/></commands>";
+    for (const std::string& bad : {
+             PrintFile("", "&foo;"),
+             PrintFile("", "a & b"),
+             PrintFile("", "&#0;"),
+             PrintFile("", "&#xD800;"),
+             PrintFile("", "&#x110000;"),
+             PrintFile("", "&#65"),
+             PrintFile("", "a\x01b"),
+             PrintFile("", "a]]>b"),
+             "<commands><command type=\"PRQ\" type=\"PRF\"/></commands>"s,
+             "<commands><command type=\"P<Q\"/></commands>"s,
+             // An entity of the internal subset is never expanded, so it is undefined.
+             "<!DOCTYPE commands [<!ENTITY p \"PRQ\">]><commands><command type=\"&p;\"/></commands>"s,
+         }) {
+        EXPECT_EQ(command.ReadMessage(bad), IPrintCommand::kLoadError) << bad;
+        EXPECT_EQ(command.CommandType(), PrintCommand::kCommandNone);
+    }
+    // What well-formed XML allows still reads: references in text and attributes, CDATA, a subset
+    // that declares nothing used, markup in comments.
+    ASSERT_EQ(command.ReadMessage(PrintFile("", "A&#38;B &lt;&#x263A;&gt; &quot;&apos;<![CDATA[&x;]]>")),
+              IPrintCommand::kComplete);
+    EXPECT_EQ(command.PrinterName(), "A&B <\u263A> \"'&x;");
+    EXPECT_EQ(command.ReadMessage("<!DOCTYPE commands [<!ENTITY p \"x\">]><!-- <&> -->"
+                                  "<commands><command type=\"P&#82;F\"/></commands>"),
+              IPrintCommand::kComplete);
+    EXPECT_EQ(command.CommandType(), PrintCommand::kCommandPRF);
+}
+
+TEST(PrintCommandRead, DeepNestingAndMarkupFloodsGiveADefinedAnswer) {
+    const auto nested = [](int depth, const std::string& text) {
+        std::string xml;
+        for (int i = 0; i < depth; ++i) {
+            xml += "<a>";
+        }
+        xml += text;
+        for (int i = 0; i < depth; ++i) {
+            xml += "</a>";
+        }
+        return xml;
+    };
+    PrintCommand command;
+    // Deep but within the markup bound: every parameter reads as its text.
+    ASSERT_EQ(command.ReadMessage(PrintFile(Parameter("COPIES", nested(5000, "2")), nested(120000, "y"))),
+              IPrintCommand::kComplete);
+    EXPECT_EQ(command.PrinterName(), "y");
+    EXPECT_EQ(command.Copies(), 2);
+    // Past the bound (deeper still, or a flood of empty elements) the message is refused unparsed.
+    EXPECT_EQ(command.ReadMessage(PrintFile("", nested(150000, "z"))), IPrintCommand::kLoadError);
+    std::string empties;
+    for (int i = 0; i < 300000; ++i) {
+        empties += "<e/>";
+    }
+    EXPECT_EQ(command.ReadMessage("<commands><command type=\"PRQ\"/>" + empties + "</commands>"),
+              IPrintCommand::kLoadError);
 }
 
 TEST(PrintCommandRead, PrintFileWithoutARequiredParameterThrowsAndCarriesNoCommand) {

@@ -3,6 +3,7 @@
 #include "core/NetTestDevice.h"
 #include "net/CSocketComm.h"
 #include "net/TCPClient.h"
+#include "net/TraceLimiter.h"
 #include "protocol/PrintCommand.h"
 #include "protocol/ReceiveBuffer.h"
 
@@ -93,6 +94,15 @@ TEST_F(TCPXmlManagerTest, ConnectsSendsThePrinterListAndClosesOnRequest) {
     // The same device heard again gets a new connection under a new name.
     Connect(device, "127.0.0.1");
     EXPECT_EQ(trace.Count(" successfully connected with 127.0.0.1"), 2u);
+    std::vector<std::string> ids;
+    for (const std::string& line : trace.Lines()) {
+        const auto at = line.find(" successfully connected with 127.0.0.1");
+        if (at != std::string::npos) {
+            ids.push_back(line.substr(line.find("> ") + 2, at - line.find("> ") - 2));
+        }
+    }
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_NE(ids[0], ids[1]);
 }
 
 TEST_F(TCPXmlManagerTest, InterleavedBytesOfTwoDevicesStayApart) {
@@ -224,6 +234,78 @@ TEST_F(TCPXmlManagerTest, AtTheBoundTheOldestIdleConnectionMakesRoom) {
     EXPECT_TRUE(WaitForConnectionCount(1));
 }
 
+TEST_F(TCPXmlManagerTest, WhatOneDeviceMayHoldIsBounded) {
+    // Connections per device: the fifth from one address makes room by closing that device's oldest
+    // idle one; another device's connection is not touched.
+    DeviceListener device("127.0.0.2");
+    std::optional<DeviceListener> other;
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.3", other));
+    DeviceConnection bystander = Connect(*other, "127.0.0.3");
+    std::vector<DeviceConnection> own;
+    for (std::size_t i = 0; i < TCPXmlManager::kMaxConnectionsPerAddress + 1; ++i) {
+        own.push_back(Connect(device, "127.0.0.2"));
+    }
+    EXPECT_TRUE(own.front().WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(" too many connections from this device, closing connection."));
+    EXPECT_TRUE(WaitForConnectionCount(TCPXmlManager::kMaxConnectionsPerAddress + 1));
+
+    // The byte budget of unfinished messages: past it, the connection holding the most goes.
+    manager.SetPendingBudget(1024 * 1024);
+    ASSERT_TRUE(own[1].SendBytes(std::string(600 * 1024, 'a')));
+    ASSERT_TRUE(bystander.SendBytes(std::string(300 * 1024, 'b')));
+    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received.", 2));
+    ASSERT_TRUE(own[1].SendBytes(std::string(200 * 1024, 'a')));
+    EXPECT_TRUE(own[1].WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(" too much unfinished data, closing connection."));
+    EXPECT_TRUE(WaitForConnectionCount(TCPXmlManager::kMaxConnectionsPerAddress));
+    EXPECT_LE(manager.PendingTotal(), 300u * 1024);
+
+    // An unfinished message that makes no progress is dropped with its connection; the bystander's,
+    // whose end comes in time, is carried out.
+    manager.SetStallTimeout(std::chrono::milliseconds(300));
+    EXPECT_TRUE(bystander.WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(" unfinished message stalled, closing connection."));
+    EXPECT_EQ(manager.PendingTotal(), 0u);
+    ASSERT_TRUE(own[2].SendBytes("<commands><command type=\"P"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(own[2].SendBytes(std::string("RF\"/></commands>") + '\0'));
+    EXPECT_TRUE(own[2].WaitClosed());
+    EXPECT_EQ(trace.Count(" unfinished message stalled, closing connection."), 1u);
+}
+
+TEST_F(TCPXmlManagerTest, FloodsOfEmptyOrBadMessagesCannotFloodTheTrace) {
+    DeviceListener device("127.0.0.2");
+    DeviceConnection connection = Connect(device, "127.0.0.2");
+    const std::string id = IdConnectedWith("127.0.0.2");
+    const std::size_t before = trace.Lines().size();
+
+    // Lone 0 bytes are no messages: nothing at all is traced for them.
+    ASSERT_TRUE(connection.SendBytes(std::string(1000000, '\0')));
+    // The same bad message over and over is one line and a count.
+    std::string same;
+    for (int i = 0; i < 20000; ++i) {
+        same += std::string("<x") + '\0';
+    }
+    ASSERT_TRUE(connection.SendBytes(same));
+    // Different lines in quick succession are held to a few a second.
+    std::string mixed;
+    for (int i = 0; i < 20000; ++i) {
+        mixed += std::string("<x") + '\0' + "<y/>" + '\0';
+    }
+    ASSERT_TRUE(connection.SendBytes(mixed));
+    ASSERT_TRUE(connection.SendBytes(kClose));
+    EXPECT_TRUE(connection.WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(" (repeated "));
+    const std::size_t added = trace.Lines().size() - before;
+    EXPECT_LE(added, 2 * TraceLimiter::kPerDevice.burst);
+    EXPECT_GE(trace.Count(id + " : error loading XML."), 1u);
+    // What was held back is counted when the device's next line gets through.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    DeviceConnection again = Connect(device, "127.0.0.2");
+    EXPECT_TRUE(trace.WaitFor("127.0.0.2: "));
+    EXPECT_TRUE(trace.WaitFor(" trace lines dropped"));
+}
+
 TEST(TCPClientSend, RepliesGoOutWholeInTheWireCodePage) {
     DeviceListener device("127.0.0.1");
     TCPClient client;
@@ -243,11 +325,15 @@ TEST(TCPClientSend, DeviceThatNeverReadsIsDropped) {
     TraceRecorder trace;
     TCPClient client;
     client.SetTraceSink(&trace);
-    client.SetSendTimeout(std::chrono::milliseconds(100));
     ASSERT_TRUE(client.Connect("127.0.0.1", device.PortText()));
     DeviceConnection silent = device.Accept();
 
+    // It is dropped as soon as its window stays full for a moment, not after seconds, and what did
+    // not go out is not traced as sent.
+    const auto started = std::chrono::steady_clock::now();
     client.Send(std::string(64 * 1024 * 1024, 'x'));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 20 * TCPClient::kSendPatience);
     EXPECT_FALSE(client.IsOpen());
     EXPECT_EQ(trace.Count(" unable to send, closing connection."), 1u);
+    EXPECT_EQ(trace.Count(" sent ["), 0u);
 }

@@ -8,8 +8,13 @@ TEST(CodePageConversion, Windows1252RoundTripsItsCharactersAndReplacesOthers) {
     EXPECT_EQ(western.Encode("Stampante \xE2\x82\xAC caf\xC3\xA9"), "Stampante \x80 caf\xE9");
     EXPECT_EQ(western.Decode("Stampante \x80 caf\xE9"), "Stampante \xE2\x82\xAC caf\xC3\xA9");
     EXPECT_EQ(western.Encode("\xE4\xB8\xAD\xE6\x96\x87 ok"), "?? ok");
-    // 0x81 has no character in 1252: it must not swallow what follows.
-    EXPECT_EQ(western.Decode("a\x81z"), "a\xEF\xBF\xBDz");
+    // The five bytes without a character read as the control characters of their numbers, as Windows
+    // reads them, without swallowing what follows, and a name holding them survives the round trip.
+    const std::string undefined = "a\x81\x8D\x8F\x90\x9Dz";
+    EXPECT_EQ(western.Decode(undefined), "a\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9Dz");
+    EXPECT_EQ(western.Encode(western.Decode(undefined)), undefined);
+    // A control character whose byte means something else in the code page is not representable.
+    EXPECT_EQ(western.Encode("\xC2\x80"), "?");
 }
 
 TEST(CodePageConversion, OtherCodePagesAndUnknownNumbers) {

@@ -108,7 +108,7 @@ TEST(BroadcastDiscovery, DeviceOnTheChosenLinkIsServedAndAnotherLinkIsIgnored) {
     };
     const ProcessResult served = pad(namespaces.device, namespaces.deviceAddress, "20");
     EXPECT_EQ(served.exitCode, 0);
-    EXPECT_NE(served.output.find("\nOffice\n"), std::string::npos) << served.output;
+    EXPECT_NE(served.output.find("\nprinter: Office\n"), std::string::npos) << served.output;
     EXPECT_TRUE(server.WaitFor(" successfully connected with " + namespaces.deviceAddress));
 
     const ProcessResult ignored = pad(namespaces.stranger, namespaces.strangerAddress, "3");

@@ -1,8 +1,10 @@
 #include "core/NetTestDevice.h"
+#include "core/PrintTestFiles.h"
 #include "e2e/HeadlessServer.h"
 #include "net/CSocketComm.h"
 #include "platform/CodePage.h"
 #include "protocol/ReceiveBuffer.h"
+#include "support/ChildProcess.h"
 #include "support/FileBytes.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +66,8 @@ TEST(HeadlessNetwork, PrinterListComesByteForByteAndTraceLinesCarryTimes) {
 
     const ProcessResult listed = RunProgram(PadCommand(settings, {"list"}));
     ASSERT_EQ(listed.exitCode, 0);
-    EXPECT_EQ(listed.output, host + "\nFront desk\nLab & Co\nCaf\xC3\xA9\n");
+    EXPECT_EQ(listed.output,
+              "host name: " + host + "\nprinter: Front desk\nprinter: Lab & Co\nprinter: Caf\xC3\xA9\n");
 
     ASSERT_TRUE(server.WaitFor(" connection closed", 2));
     const std::regex stamped(R"(^\d\d:\d\d:\d\d > .+)");
@@ -89,21 +92,73 @@ TEST(HeadlessNetwork, CloseRequestClosesTheConnection) {
 }
 
 TEST(HeadlessNetwork, PrintCommandIsCarriedOutAndAnswered) {
-    const Settings settings = MakeSettings();
+    if (!printtest::HaveScheduler()) {
+        GTEST_SKIP() << "no private scheduler (CUPS_SERVER)";
+    }
+    Settings settings = MakeSettings();
+    settings.printers = {"qopra-null"};
+    settings.aliases = {{"qopra-null", "Front desk"}};
     HeadlessServer server(settings);
     ASSERT_TRUE(server.WaitFor(" is running on port "));
     TempDir documents;
-    WriteFileBytes(documents / "note.txt", "a short note\n");
+    WriteFileBytes(documents / "note.pdf", printtest::MinimalPdf());
 
     const ProcessResult printed =
-        RunProgram(PadCommand(settings, {"print", (documents / "note.txt").string(), "--printer",
+        RunProgram(PadCommand(settings, {"print", (documents / "note.pdf").string(), "--printer",
                                          "Front desk", "--name", "note.7z"}));
     EXPECT_TRUE(server.WaitFor(" received note.7z"));
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(printed.output, match, std::regex(R"(RESULT (\d+) REASON \d+)")))
-        << printed.output;
-    EXPECT_EQ(printed.exitCode, match[1] == "0" ? 0 : 1);
-    EXPECT_TRUE(server.WaitFor("<parameter type =\"RESULT\">" + match[1].str() + "</parameter>"));
+    EXPECT_TRUE(printed.output.ends_with("\nRESULT 0 (printed) REASON 0x0 (none)\n")) << printed.output;
+    EXPECT_EQ(printed.exitCode, 0);
+    EXPECT_TRUE(server.WaitFor(": note.7z printed successfully n.1 copies on qopra-null"));
+    EXPECT_TRUE(
+        server.WaitFor("<parameter type =\"RESULT\">0</parameter><error reason =\"RESULT\">0</error>"));
+
+    // For scripts: the printer list as it came and the codes alone, in decimal.
+    const ProcessResult raw =
+        RunProgram(PadCommand(settings, {"--raw", "print", (documents / "note.pdf").string(), "--printer",
+                                         "Front desk", "--name", "note.7z"}));
+    const std::string rawResult = "</commands>RESULT 0 REASON 0\n";
+    EXPECT_TRUE(raw.output.starts_with("<commands><command type=\"PLS\">")) << raw.output;
+    EXPECT_TRUE(raw.output.ends_with(rawResult)) << raw.output;
+}
+
+TEST(HeadlessNetwork, PadHelpHostNamesAndWhatItWaitsFor) {
+    const ProcessResult help = RunProgram({BinaryPath("qopra-pad"), "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* part :
+         {"--server HOST", "[127.0.0.1]", "--udp-port PORT", "[2001]", "--pad-port PORT", "[2000]",
+          "--bind HOST", "--broadcast", "--timeout SECONDS", "[60]", "--raw", "--printer NAME", "--copies N",
+          "[1]", "--preview NAME", "--name NAME", "list", "print FILE", "close"}) {
+        EXPECT_NE(help.output.find(part), std::string::npos) << part;
+    }
+
+    const Settings settings = MakeSettings();
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.WaitFor(" is running on port "));
+    const auto pad = ChildProcess::Executable("qopra-pad");
+    ChildProcess byName(pad, {"--server", "localhost", "--udp-port", std::to_string(settings.localPort),
+                              "--pad-port", std::to_string(settings.padPort), "--timeout", "20", "list"});
+    EXPECT_EQ(byName.Wait(std::chrono::seconds(30)), 0) << byName.Output();
+    EXPECT_NE(byName.Output().find("asking localhost (127.0.0.1:" + std::to_string(settings.localPort) +
+                                   ") for a connection; waiting up to 20 s for it to connect to TCP port " +
+                                   std::to_string(settings.padPort)),
+              std::string::npos)
+        << byName.Output();
+    EXPECT_NE(byName.Output().find("\nprinter: Front desk\n"), std::string::npos) << byName.Output();
+
+    ChildProcess unknown(pad, {"--server", "no-such-host.invalid", "list"});
+    EXPECT_EQ(unknown.Wait(std::chrono::seconds(30)), 2);
+    EXPECT_NE(unknown.Output().find("cannot find the IPv4 address of no-such-host.invalid"),
+              std::string::npos)
+        << unknown.Output();
+
+    // Nobody answers on this port.
+    ChildProcess unanswered(pad, {"--udp-port", std::to_string(FreePort()), "--pad-port",
+                                  std::to_string(FreePort()), "--timeout", "2", "list"});
+    EXPECT_EQ(unanswered.Wait(std::chrono::seconds(30)), 2);
+    EXPECT_NE(unanswered.Output().find("no connection from the server within the time limit"),
+              std::string::npos)
+        << unanswered.Output();
 }
 
 TEST(HeadlessNetwork, HostileDevicesDoNotTakeTheServerDown) {
@@ -155,4 +210,30 @@ TEST(HeadlessNetwork, HostileDevicesDoNotTakeTheServerDown) {
     EXPECT_LE(server.Count(" unable to communicate with 127.0.0.4"), static_cast<std::size_t>(seconds) + 1);
     EXPECT_TRUE(server.Alive());
     EXPECT_TRUE(server.Stop()) << "stops cleanly with a silent device connected";
+}
+
+TEST(HeadlessNetwork, TraceReaderThatIsGoneOrStuckHoldsNothingUp) {
+    {
+        // The reader takes one line and goes: the next trace line meets a closed pipe.
+        const Settings settings = MakeSettings();
+        HeadlessServer server(settings, {}, TraceReader::FirstLineGone);
+        ASSERT_TRUE(server.WaitFor(" is running on port "));
+        EXPECT_EQ(RunProgram(PadCommand(settings, {"list"})).exitCode, 0);
+        EXPECT_EQ(RunProgram(PadCommand(settings, {"list"})).exitCode, 0);
+        EXPECT_TRUE(server.Alive());
+        EXPECT_TRUE(server.Stop()) << "an orderly end, not SIGPIPE";
+    }
+    {
+        // The reader never reads: trace lines of 60 KB fill the pipe at once.
+        const Settings settings = MakeSettings();
+        HeadlessServer server(settings, {}, TraceReader::Stuck);
+        ASSERT_EQ(RunProgram(PadCommand(settings, {"list"})).exitCode, 0);
+        for (int sender = 7; sender < 12; ++sender) {
+            nettest::DatagramSender big("127.0.0." + std::to_string(sender));
+            EXPECT_TRUE(big.Send(settings.localPort, std::string(60000, 'x')));
+        }
+        EXPECT_EQ(RunProgram(PadCommand(settings, {"--bind", "127.0.0.5", "list"})).exitCode, 0)
+            << "devices are still served";
+        EXPECT_TRUE(server.Stop()) << "SIGTERM still ends the server in order";
+    }
 }

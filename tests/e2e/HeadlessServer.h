@@ -122,9 +122,18 @@ inline ProcessResult RunProgram(const std::vector<std::string>& command) {
     return result;
 }
 
+// How the test reads the server's trace on its standard output.
+enum class TraceReader {
+    Reading,       // every line, for the life of the server
+    FirstLineGone, // the first line, then the pipe is closed (as `| head -n 1` does)
+    Stuck,         // never read, the pipe kept open
+};
+
 class HeadlessServer {
 public:
-    explicit HeadlessServer(const Settings& settings, std::vector<std::string> prefix = {}) {
+    explicit HeadlessServer(const Settings& settings, std::vector<std::string> prefix = {},
+                            TraceReader traceReader = TraceReader::Reading)
+        : traceReader(traceReader) {
         std::filesystem::create_directories(folder.Path() / "Qopra");
         std::ofstream file(folder.Path() / "Qopra" / "qopra.xml");
         file << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<settings>\n"
@@ -148,7 +157,7 @@ public:
         command.push_back("-headless");
         const std::string data = folder.Path().string();
         pid = Spawn(command, {"XDG_DATA_HOME=" + data, "XDG_RUNTIME_DIR=" + data}, out);
-        if (pid > 0) {
+        if (pid > 0 && traceReader != TraceReader::Stuck) {
             reader = std::thread([this] { ReadLines(); });
         }
     }
@@ -156,6 +165,7 @@ public:
     ~HeadlessServer() { Stop(); }
 
     bool Running() const { return pid > 0; }
+    pid_t Pid() const { return pid; }
 
     // Ends the server as a service manager would; true when it ended by itself.
     bool Stop() {
@@ -178,7 +188,9 @@ public:
         if (reader.joinable()) {
             reader.join();
         }
-        close(out);
+        if (out >= 0) {
+            close(out);
+        }
         return stoppedCleanly;
     }
 
@@ -230,10 +242,16 @@ private:
                 pending.erase(0, end + 1);
             }
             changed.notify_all();
+            if (traceReader == TraceReader::FirstLineGone && !lines.empty()) {
+                close(out);
+                out = -1;
+                return;
+            }
         }
     }
 
     TempDir folder;
+    TraceReader traceReader;
     pid_t pid = -1;
     int out = -1;
     bool stoppedCleanly = false;

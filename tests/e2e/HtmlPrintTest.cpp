@@ -75,7 +75,7 @@ TEST_F(HtmlPrintTest, HtmlPageIsPrintedThroughTheBrowserRecordedAndItsWorkingFol
 
     const PadRun run = server.Print(document);
     EXPECT_EQ(run.exitCode, 0) << run.output << server.process->Output();
-    EXPECT_TRUE(Has(run.output, "RESULT 0 REASON 0")) << run.output;
+    EXPECT_TRUE(Has(run.output, "RESULT 0 (printed) REASON 0x0 (none)")) << run.output;
     EXPECT_TRUE(printtest::FindJob(kPrinter, name).has_value());
     EXPECT_FALSE(Has(server.Log(), "PrintFileOnBrowser error.")) << server.Log();
 

@@ -58,7 +58,7 @@ TEST_F(PrintRequestTest, PdfInAnArchiveIsPrintedWithItsCopiesOnThePrinterBehindT
 
     const PadRun printed = server.Pad({"print", pdf.string(), "--printer", "Office", "--copies", "2"});
     EXPECT_EQ(printed.exitCode, 0) << printed.output;
-    EXPECT_TRUE(Has(printed.output, "RESULT 0 REASON 0")) << printed.output;
+    EXPECT_TRUE(Has(printed.output, "RESULT 0 (printed) REASON 0x0 (none)")) << printed.output;
     const std::string archive = pdf.filename().string() + ".7z";
     EXPECT_TRUE(server.process->WaitForOutput(
         ": " + archive + " printed successfully n.2 copies on qopra-pdf", kGuard))
@@ -69,11 +69,11 @@ TEST_F(PrintRequestTest, PdfInAnArchiveIsPrintedWithItsCopiesOnThePrinterBehindT
 
     const PadRun paused = server.Pad({"print", pdf.string(), "--printer", "qopra-paused"});
     EXPECT_EQ(paused.exitCode, 1);
-    EXPECT_TRUE(Has(paused.output, "RESULT 4 REASON 1")) << paused.output;
+    EXPECT_TRUE(Has(paused.output, "RESULT 4 (print failed) REASON 0x1 (paused)")) << paused.output;
     EXPECT_TRUE(server.process->WaitForOutput(": " + archive + " print failed on qopra-paused", kGuard));
 
     const PadRun unknown = server.Pad({"print", pdf.string(), "--printer", "no-such-printer"});
-    EXPECT_TRUE(Has(unknown.output, "RESULT 4 REASON 0")) << unknown.output;
+    EXPECT_TRUE(Has(unknown.output, "RESULT 4 (print failed) REASON 0x0 (none)")) << unknown.output;
 }
 
 TEST_F(PrintRequestTest, MissingDocumentAndUnsafeNamesAreAnsweredWithoutPrinting) {
@@ -83,12 +83,13 @@ TEST_F(PrintRequestTest, MissingDocumentAndUnsafeNamesAreAnsweredWithoutPrinting
     const PadRun missing = server.Pad(
         {"print", (documents / "page.htm").string(), "--printer", "Office", "--preview", "notes.txt"});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_TRUE(Has(missing.output, "RESULT 3 REASON 0")) << missing.output;
+    EXPECT_TRUE(Has(missing.output, "RESULT 3 (document not found) REASON 0x0 (none)")) << missing.output;
     EXPECT_TRUE(server.process->WaitForOutput(": unable to find preview file  notes.txt", kGuard));
 
     for (const std::string name : {"../escaped.7z", "sub/escaped.7z"}) {
         const PadRun unsafe = server.Pad({"print", pdf.string(), "--printer", "Office", "--name", name});
-        EXPECT_TRUE(Has(unsafe.output, "RESULT 1 REASON 0")) << name << unsafe.output;
+        EXPECT_TRUE(Has(unsafe.output, "RESULT 1 (received file not found) REASON 0x0 (none)"))
+            << name << unsafe.output;
         EXPECT_TRUE(server.process->WaitForOutput(": unable to find " + name, kGuard));
     }
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(server.home.Path())) {
@@ -105,7 +106,7 @@ TEST_F(PrintRequestTest, ArchiveProgramMissingFromPathAndProgramFolderGivesTwo) 
 
     const PadRun run = server.Pad({"print", pdf.string(), "--printer", "Office"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(Has(run.output, "RESULT 2 REASON 0")) << run.output;
+    EXPECT_TRUE(Has(run.output, "RESULT 2 (archive program not started) REASON 0x0 (none)")) << run.output;
     EXPECT_TRUE(
         server.process->WaitForOutput(": unable to decompress " + pdf.filename().string() + ".7z", kGuard));
 }

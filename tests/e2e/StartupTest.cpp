@@ -89,3 +89,35 @@ TEST(HeadlessStartup, RunsWithoutADataFolder) {
     EXPECT_EQ(qopra.Wait(20s), 0);
     EXPECT_EQ(ReadFileBytes(home / "Qopra"), "not a folder");
 }
+
+TEST(HeadlessStartup, HelpAndVersionLeaveARunningInstanceAloneUnknownOptionsAreReported) {
+    TempDir home;
+    const std::map<std::string, std::string> environment{{"XDG_DATA_HOME", home.Path().string()},
+                                                         {"XDG_RUNTIME_DIR", home.Path().string()}};
+    const auto qopra = ChildProcess::Executable("qopra2");
+    const auto data = home / "Qopra";
+
+    // Unknown options are named on standard error; the program starts all the same.
+    ChildProcess first(qopra, {"-headless", "-bogus", "--forceAdmin", "-autostartcheck"}, environment);
+    ASSERT_TRUE(WaitForFile(data / "qopra.log", 20s)) << first.Output();
+    ASSERT_TRUE(first.WaitForOutput("unknown option --forceAdmin ignored", 20s)) << first.Output();
+    EXPECT_NE(first.Output().find("qopra2: unknown option -bogus ignored"), std::string::npos);
+    ASSERT_TRUE(first.WaitForOutput(" is running on port ", 20s)) << first.Output();
+    const std::string logBefore = ReadFileBytes(data / "qopra.log");
+
+    for (const char* option : {"--help", "-h"}) {
+        ChildProcess help(qopra, {option}, environment);
+        ASSERT_EQ(help.Wait(20s), 0) << option;
+        EXPECT_TRUE(help.Output().starts_with("Usage: qopra2 [-headless]")) << help.Output();
+        EXPECT_NE(help.Output().find("  " + data.string() + "\n"), std::string::npos) << help.Output();
+    }
+    ChildProcess version(qopra, {"--version"}, environment);
+    ASSERT_EQ(version.Wait(20s), 0);
+    EXPECT_TRUE(std::regex_match(version.Output(), std::regex(R"(qopra2 \d+\.\d+\.\d+\n)")))
+        << version.Output();
+
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(ReadFileBytes(data / "qopra.log"), logBefore);
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(20s), 0);
+}

@@ -1,6 +1,7 @@
 #include "PadConnection.h"
 
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,19 +16,36 @@ namespace {
 
 constexpr char kDiscoveryPayload[] = "qopra-pad";
 
-std::optional<sockaddr_in> AddressOf(const std::string& host, const std::string& port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    const int portNumber = std::atoi(port.c_str());
-    if (portNumber < 0 || portNumber > 65535) {
+// A numeric IPv4 address or a host name; `problem` says why there is none.
+std::optional<sockaddr_in> AddressOf(const std::string& host, const std::string& port, std::string& problem) {
+    char* end = nullptr;
+    const long portNumber = std::strtol(port.c_str(), &end, 10);
+    if (port.empty() || *end != '\0' || portNumber < 0 || portNumber > 65535) {
+        problem = "bad port " + port;
         return std::nullopt;
     }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(portNumber));
     if (host.empty()) {
         address.sin_addr.s_addr = htonl(INADDR_ANY);
-    } else if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+        return address;
+    }
+    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) == 1) {
+        return address;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (resolved != 0 || found == nullptr) {
+        problem = "cannot find the IPv4 address of " + host + ": " +
+                  (resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved));
         return std::nullopt;
     }
+    address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
     return address;
 }
 
@@ -67,10 +85,11 @@ bool PadConnection::WaitFor(int fd, short events, std::chrono::steady_clock::tim
 }
 
 bool PadConnection::Listen(const std::string& bindAddress, const std::string& port) {
-    const auto address = AddressOf(bindAddress, port);
+    std::string problem;
+    const auto address = AddressOf(bindAddress, port, problem);
     if (!address) {
-        errno = 0;
-        return Fail("bad listening address " + bindAddress + ":" + port);
+        error = "cannot listen: " + problem;
+        return false;
     }
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
@@ -82,24 +101,36 @@ bool PadConnection::Listen(const std::string& bindAddress, const std::string& po
     return true;
 }
 
-bool PadConnection::SendDiscovery(const std::string& server, const std::string& port,
-                                  const std::string& bindAddress, bool broadcast) {
-    const auto target = AddressOf(server, port);
-    const auto source = AddressOf(bindAddress, "0");
-    if (!target || !source) {
-        errno = 0;
-        return Fail("bad server address " + server + ":" + port);
+bool PadConnection::Aim(const std::string& server, const std::string& port, const std::string& bindAddress) {
+    std::string problem;
+    const auto to = AddressOf(server, port, problem);
+    const auto from = to ? AddressOf(bindAddress, "0", problem) : std::nullopt;
+    if (!to || !from) {
+        error = "cannot send the discovery datagram: " + problem;
+        return false;
     }
+    target = *to;
+    source = *from;
+    return true;
+}
+
+std::string PadConnection::TargetText() const {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &target.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(target.sin_port));
+}
+
+bool PadConnection::SendDiscovery(bool broadcast) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     const bool sent = fd >= 0 &&
                       (!broadcast || setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0) &&
-                      bind(fd, reinterpret_cast<const sockaddr*>(&*source), sizeof *source) == 0 &&
+                      bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) == 0 &&
                       sendto(fd, kDiscoveryPayload, sizeof kDiscoveryPayload - 1, 0,
-                             reinterpret_cast<const sockaddr*>(&*target),
-                             sizeof *target) == static_cast<ssize_t>(sizeof kDiscoveryPayload - 1);
+                             reinterpret_cast<const sockaddr*>(&target),
+                             sizeof target) == static_cast<ssize_t>(sizeof kDiscoveryPayload - 1);
     if (!sent) {
-        Fail("cannot send the discovery datagram to " + server + ":" + port);
+        Fail("cannot send the discovery datagram to " + TargetText());
     }
     if (fd >= 0) {
         close(fd);
@@ -107,10 +138,9 @@ bool PadConnection::SendDiscovery(const std::string& server, const std::string& 
     return sent;
 }
 
-bool PadConnection::Discover(const std::string& server, const std::string& port,
-                             const std::string& bindAddress, bool broadcast) {
+bool PadConnection::Discover(bool broadcast) {
     for (;;) {
-        if (!SendDiscovery(server, port, bindAddress, broadcast)) {
+        if (!SendDiscovery(broadcast)) {
             return false;
         }
         const auto repeatAt = std::min(deadline, std::chrono::steady_clock::now() + kDiscoveryRepeat);
@@ -118,7 +148,8 @@ bool PadConnection::Discover(const std::string& server, const std::string& port,
             break;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            error = "no connection from the server: " + error;
+            error = "no connection from the server within the time limit (is it running there, does its "
+                    "firewall let the datagram in, may it connect to this machine's TCP port?)";
             return false;
         }
     }

@@ -1,11 +1,17 @@
 #include "PadOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
 namespace {
+
+constexpr std::string_view kValueOptions[] = {"--server", "--udp-port", "--pad-port",
+                                              "--bind",   "--printer",  "--preview",
+                                              "--name",   "--copies",   "--timeout"};
 
 bool ParseNumber(const std::string& text, int& value, int minimum) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -14,13 +20,49 @@ bool ParseNumber(const std::string& text, int& value, int minimum) {
 
 } // namespace
 
-const char* PadOptions::Usage() {
-    return "usage: qopra-pad [--server ADDR] [--udp-port 2001] [--pad-port 2000] [--bind ADDR] "
-           "[--broadcast]\n"
-           "                 [--timeout SECONDS] [--raw]\n"
-           "                 list | print FILE --printer NAME [--copies N] [--preview NAME] [--name "
-           "ARCHIVE.7z]"
-           " | close\n";
+std::string PadOptions::Synopsis() {
+    return "usage: qopra-pad [OPTIONS] list | print FILE --printer NAME [--copies N] | close\n"
+           "       qopra-pad --help lists every option\n";
+}
+
+std::string PadOptions::Usage() {
+    const PadOptions defaults;
+    return "usage: qopra-pad [OPTIONS] list\n"
+           "       qopra-pad [OPTIONS] print FILE --printer NAME [--copies N] [--preview NAME] [--name "
+           "ARCHIVE.7z]\n"
+           "       qopra-pad [OPTIONS] close\n"
+           "Plays a tablet or phone against a Qopra server: sends the discovery datagram, waits for the\n"
+           "server to connect back, and shows its printer list (list), the result of a print (print) or\n"
+           "that it closed the connection (close).\n"
+           "\n"
+           "Options (default in brackets):\n"
+           "  --server HOST     the server's name or IPv4 address [" +
+           defaults.server +
+           "]\n"
+           "  --broadcast       send the discovery datagram to 255.255.255.255 instead of --server\n"
+           "  --udp-port PORT   the server's discovery port, local_port of its settings [" +
+           defaults.udpPort +
+           "]\n"
+           "  --pad-port PORT   the TCP port here that the server connects to, pad_port of its settings [" +
+           defaults.padPort +
+           "]\n"
+           "  --bind HOST       the local address to send from and listen on [any]\n"
+           "  --timeout SECONDS time limit for the whole exchange [" +
+           std::to_string(defaults.timeoutSeconds) +
+           "]\n"
+           "  --raw             print the printer list as the bytes received and the result as\n"
+           "                    \"RESULT n REASON n\", for scripts\n"
+           "  -h, --help        show this text\n"
+           "Options of print:\n"
+           "  --printer NAME    the printer, by the name the server offers (required)\n"
+           "  --copies N        copies [" +
+           std::to_string(defaults.copies) +
+           "]\n"
+           "  --preview NAME    the document inside the archive [the file's name]\n"
+           "  --name NAME       the archive's name [the file's name and .7z]\n"
+           "\n"
+           "Exit status: 0 done (printed), 1 the server answered that printing failed, 2 a usage or\n"
+           "network error.\n";
 }
 
 std::optional<PadOptions> PadOptions::Parse(int argc, char** argv, std::string& error) {
@@ -37,12 +79,20 @@ std::optional<PadOptions> PadOptions::Parse(int argc, char** argv, std::string& 
             return arguments[++i];
         };
         std::optional<std::string> text;
-        if (argument == "--broadcast") {
+        if (argument == "--help" || argument == "-h") {
+            PadOptions help;
+            help.help = true;
+            return help;
+        } else if (argument == "--broadcast") {
             options.broadcast = true;
         } else if (argument == "--raw") {
             options.raw = true;
         } else if (argument.rfind("--", 0) != 0) {
             words.push_back(argument);
+        } else if (std::find(std::begin(kValueOptions), std::end(kValueOptions), argument) ==
+                   std::end(kValueOptions)) {
+            error = "unknown option " + argument;
+            return std::nullopt;
         } else if (!(text = value())) {
             return std::nullopt;
         } else if (argument == "--server") {
@@ -69,9 +119,6 @@ std::optional<PadOptions> PadOptions::Parse(int argc, char** argv, std::string& 
                 error = "--timeout needs a positive number of seconds";
                 return std::nullopt;
             }
-        } else {
-            error = "unknown option " + argument;
-            return std::nullopt;
         }
     }
     if (words.empty()) {

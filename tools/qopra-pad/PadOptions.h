@@ -13,6 +13,7 @@ struct PadOptions {
     std::string bindAddress; // empty: any address
     bool broadcast = false;
     bool raw = false;
+    bool help = false;
     int timeoutSeconds = 60;
     Action action = Action::List;
     std::string file;
@@ -21,7 +22,11 @@ struct PadOptions {
     std::string preview;     // empty: the file's own name
     std::string archiveName; // empty: the file's name and ".7z"
 
-    // Nothing, with `error` set, when the command line is not usable.
+    // Nothing, with `error` set, when the command line is not usable. With "--help" or "-h" only
+    // `help` is set.
     static std::optional<PadOptions> Parse(int argc, char** argv, std::string& error);
-    static const char* Usage();
+    // Every option with its default.
+    static std::string Usage();
+    // The short form shown after a mistake.
+    static std::string Synopsis();
 };

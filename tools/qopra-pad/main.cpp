@@ -3,6 +3,7 @@
 #include "PadConnection.h"
 #include "PadMessages.h"
 #include "PadOptions.h"
+#include "PadReport.h"
 #include "protocol/Base64.h"
 
 #include <iostream>
@@ -28,10 +29,7 @@ int ShowPrinterList(const std::string& wireBytes, bool raw) {
     if (!list) {
         return Failure("the server's first message is not a printer list");
     }
-    std::cout << list->hostName << "\n";
-    for (const std::string& printer : list->printers) {
-        std::cout << printer << "\n";
-    }
+    std::cout << PadReport::Listing(*list);
     return kSuccess;
 }
 
@@ -49,7 +47,11 @@ int Print(PadConnection& connection, const PadOptions& options, const std::strin
     if (!result) {
         return Failure("the answer is not a print result");
     }
-    std::cout << "RESULT " << result->result << " REASON " << result->reason << "\n";
+    if (options.raw) {
+        std::cout << "RESULT " << result->result << " REASON " << result->reason << "\n";
+    } else {
+        std::cout << PadReport::Result(*result) << "\n";
+    }
     return result->result == 0 ? kSuccess : kPrintFailed;
 }
 
@@ -59,8 +61,12 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = PadOptions::Parse(argc, argv, error);
     if (!options) {
-        std::cerr << "qopra-pad: " << error << "\n" << PadOptions::Usage();
+        std::cerr << "qopra-pad: " << error << "\n" << PadOptions::Synopsis();
         return kUsageOrNetworkError;
+    }
+    if (options->help) {
+        std::cout << PadOptions::Usage();
+        return kSuccess;
     }
     // The document is packed first: a missing file or a missing 7za needs no server.
     std::string archive;
@@ -74,7 +80,15 @@ int main(int argc, char** argv) {
     PadConnection connection(std::chrono::steady_clock::now() +
                              std::chrono::seconds(options->timeoutSeconds));
     if (!connection.Listen(options->bindAddress, options->padPort) ||
-        !connection.Discover(options->server, options->udpPort, options->bindAddress, options->broadcast)) {
+        !connection.Aim(options->server, options->udpPort, options->bindAddress)) {
+        return Failure(connection.Error());
+    }
+    if (!options->raw) {
+        std::cerr << "qopra-pad: asking " << options->server << " (" << connection.TargetText()
+                  << ") for a connection; waiting up to " << options->timeoutSeconds
+                  << " s for it to connect to TCP port " << options->padPort << " here\n";
+    }
+    if (!connection.Discover(options->broadcast)) {
         return Failure(connection.Error());
     }
     const auto printerList = connection.ReadMessage();

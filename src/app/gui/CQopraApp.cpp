@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
@@ -50,8 +51,12 @@ bool HasDisplay() {
 
 void PrepareQtEnvironment(bool headless) {
     if (headless) {
-        // The hidden page still renders and prints without a display.
+        // The hidden page still renders and prints without a display. A display that happens to be
+        // there is left alone: through it the offscreen platform would load the GL stack for nothing
+        // (some 60 MB of a service's memory).
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
     }
     std::string flags =
         "--disable-gpu --no-first-run --disable-background-networking --disable-component-update";
@@ -70,11 +75,28 @@ void PrepareQtEnvironment(bool headless) {
 
 int CQopraApp::Run(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // A trace reader that goes away (qopra2 -headless | head) or a device that closes while we send
+    // is an error to handle where it happens, not the end of the server.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // The options decide whether the single-instance check applies; their log lines are written once
     // the log has been reset, below.
     StartupFlags& flags = CCommandLine::Flags();
     CCommandLine::Parse(arguments, flags);
+    // Help and version touch no file, so they are safe while another instance runs.
+    if (flags.help) {
+        std::fputs(CCommandLine::Usage(DataFolder::Locate(), DataFolder::InstalledDefaults()).c_str(),
+                   stdout);
+        return 0;
+    }
+    if (flags.version) {
+        std::printf("qopra2 %s\n", QOPRA_VERSION);
+        return 0;
+    }
+    for (const std::string& option : flags.unknownOptions) {
+        std::fprintf(stderr, "qopra2: unknown option %s ignored (qopra2 --help lists the options)\n",
+                     option.c_str());
+    }
 
     const std::filesystem::path dataFolder = DataFolder::Locate();
     DataFolder::SetPath(DataFolder::Provision(dataFolder, DataFolder::InstalledDefaults())

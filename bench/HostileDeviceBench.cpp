@@ -1,0 +1,304 @@
+// What hostile devices cost the real server (qopra2 -headless): its peak resident memory under the
+// worst devices we can build, the time a well-behaved device waits for its printer list while a
+// hundred senders' connections hang, and a well-behaved device's print latency while another floods.
+// Prints figures; asserts nothing. The print figures need the private scheduler (CUPS_SERVER, see
+// scripts/with-test-env.sh) and its qopra-null queue.
+#include "core/NetTestDevice.h"
+#include "core/PrintTestFiles.h"
+#include "e2e/HeadlessServer.h"
+#include "protocol/Base64.h"
+#include "protocol/ReceiveBuffer.h"
+#include "support/FileBytes.h"
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace nettest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+long StatusKiB(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    return -1;
+}
+
+e2e::Settings MakeSettings(std::vector<std::string> printers) {
+    e2e::Settings settings;
+    settings.localPort = e2e::FreePort();
+    do {
+        settings.padPort = e2e::FreePort();
+    } while (settings.padPort == settings.localPort);
+    settings.printers = std::move(printers);
+    return settings;
+}
+
+double Median(std::vector<double> samples) {
+    if (samples.empty()) {
+        return -1;
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+// Connections offered to `listener` until `count` are open (one datagram a second is served).
+std::vector<DeviceConnection> Connections(DeviceListener& listener, DatagramSender& pad, std::uint16_t port,
+                                          std::size_t count) {
+    std::vector<DeviceConnection> connections;
+    const auto giveUp = Clock::now() + std::chrono::seconds(20);
+    while (connections.size() < count && Clock::now() < giveUp) {
+        pad.Send(port, "pad");
+        const auto next = Clock::now() + std::chrono::milliseconds(1050);
+        while (Clock::now() < next) {
+            if (listener.HasPending()) {
+                connections.push_back(listener.Accept());
+                connections.back().ReadMessage();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    }
+    return connections;
+}
+
+void PeakMemory() {
+    const e2e::Settings settings = MakeSettings({"Office"});
+    e2e::HeadlessServer server(settings);
+    if (!server.WaitFor(" is running on port ")) {
+        std::printf("memory: server did not start\n");
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const pid_t pid = server.Pid();
+    const long idle = StatusKiB(pid, "VmRSS");
+
+    // Sixteen devices, each with as many connections as it gets, each holding an unfinished message of
+    // just under 10 MiB.
+    constexpr int kDevices = 16;
+    std::vector<std::unique_ptr<DeviceListener>> listeners;
+    std::vector<std::unique_ptr<DatagramSender>> pads;
+    std::vector<std::vector<DeviceConnection>> connections(kDevices);
+    std::vector<std::thread> askers;
+    for (int i = 0; i < kDevices; ++i) {
+        const std::string host = "127.3.0." + std::to_string(i + 1);
+        listeners.push_back(std::make_unique<DeviceListener>(host, settings.padPort));
+        pads.push_back(std::make_unique<DatagramSender>(host));
+    }
+    for (int i = 0; i < kDevices; ++i) {
+        askers.emplace_back(
+            [&, i] { connections[i] = Connections(*listeners[i], *pads[i], settings.localPort, 8); });
+    }
+    for (auto& asker : askers) {
+        asker.join();
+    }
+    std::size_t opened = 0;
+    for (const auto& own : connections) {
+        opened += own.size();
+    }
+    const std::string unfinished(ReceiveBuffer::kReceiveBufferLimit - 16, 'A');
+    std::vector<std::thread> senders;
+    for (auto& own : connections) {
+        for (auto& connection : own) {
+            senders.emplace_back([&connection, &unfinished] { connection.SendBytes(unfinished); });
+        }
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const long heldRss = StatusKiB(pid, "VmRSS");
+
+    // A seventeenth device sends whole messages built to make the parser work: empty elements up to
+    // the size limit, deep nesting, and a flood of lone 0 bytes.
+    DeviceListener parserListener("127.3.1.1", settings.padPort);
+    DatagramSender parserPad("127.3.1.1");
+    auto parser = Connections(parserListener, parserPad, settings.localPort, 1);
+    if (!parser.empty()) {
+        std::string empties;
+        while (empties.size() + 4 < ReceiveBuffer::kReceiveBufferLimit - 1) {
+            empties += "<e/>";
+        }
+        std::string deep;
+        for (int i = 0; i < 120000; ++i) {
+            deep += "<a>";
+        }
+        for (int i = 0; i < 120000; ++i) {
+            deep += "</a>";
+        }
+        for (int round = 0; round < 3; ++round) {
+            parser[0].SendBytes(empties + '\0');
+            parser[0].SendBytes("<commands><command type=\"PFL\"><parameters><parameter type=\"PRINTER\">" +
+                                deep + "</parameter></parameters></command></commands>" + '\0');
+            parser[0].SendBytes(std::string(1000000, '\0'));
+        }
+        server.WaitFor(" parse data error.", 3);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::printf("memory: idle %ld KiB; %zu connections of %d devices holding 10 MiB each: %ld KiB "
+                "resident (%zu closed for the byte budget); peak over the run %ld KiB (%.0f MiB)\n",
+                idle, opened, kDevices, heldRss, server.Count(" too much unfinished data"),
+                StatusKiB(pid, "VmHWM"), static_cast<double>(StatusKiB(pid, "VmHWM")) / 1024);
+}
+
+void HangingFlood() {
+    const e2e::Settings settings = MakeSettings({"Office"});
+    e2e::HeadlessServer server(settings);
+    if (!server.WaitFor(" is running on port ")) {
+        return;
+    }
+    constexpr int kHanging = 100;
+    std::vector<Fd> listeners;
+    std::vector<Fd> fillers;
+    std::vector<std::unique_ptr<DatagramSender>> senders;
+    for (int i = 1; i <= kHanging; ++i) {
+        const std::string host = "127.4.0." + std::to_string(i);
+        Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address = MakeAddress(host, settings.padPort);
+        bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener.Get(), 0);
+        Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        connect(filler.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listeners.push_back(std::move(listener));
+        fillers.push_back(std::move(filler));
+        senders.push_back(std::make_unique<DatagramSender>(host));
+    }
+    std::atomic<bool> flooding = true;
+    std::thread flood([&] {
+        while (flooding) {
+            for (auto& sender : senders) {
+                sender->Send(settings.localPort, "hang");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    DeviceListener device("127.0.0.2", settings.padPort);
+    DatagramSender pad("127.0.0.2");
+    std::vector<double> samples;
+    for (int i = 0; i < 8; ++i) {
+        const auto start = Clock::now();
+        pad.Send(settings.localPort, "pad");
+        DeviceConnection connection = device.Accept();
+        if (connection.ReadMessage().has_value()) {
+            samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    }
+    flooding = false;
+    flood.join();
+    std::printf(
+        "discovery under %d hanging senders at 5 datagrams/s each: printer list after median %.2f ms, "
+        "worst %.2f ms (%zu samples)\n",
+        kHanging, Median(samples), samples.empty() ? -1.0 : *std::max_element(samples.begin(), samples.end()),
+        samples.size());
+}
+
+std::string PrintCommandFor(const std::string& base64) {
+    return "<commands><command type=\"PFL\"><parameters><parameter type=\"FILE_CONTENT\">" + base64 +
+           "</parameter><parameter type=\"FILE_NAME\">bench.7z</parameter><parameter "
+           "type=\"PRINTER\">qopra-null</parameter><parameter type=\"FILE_PREVIEW\">bench.pdf</parameter>"
+           "</parameters></command></commands>" +
+           '\0';
+}
+
+// Milliseconds from the print command's last byte to the print result, `count` times.
+std::vector<double> PrintTimes(DeviceConnection& connection, const std::string& message, int count) {
+    std::vector<double> samples;
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        if (!connection.SendBytes(message) || !connection.ReadMessage().has_value()) {
+            break;
+        }
+        samples.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    return samples;
+}
+
+void PrintLatencyUnderFlood() {
+    if (!printtest::HaveScheduler()) {
+        std::printf("print latency: no private scheduler (CUPS_SERVER), skipped\n");
+        return;
+    }
+    TempDir folder;
+    WriteFileBytes(folder / "bench.pdf", printtest::MinimalPdf(100000));
+    if (!printtest::MakeArchive(folder / "bench.7z", folder.Path(), {"bench.pdf"})) {
+        std::printf("print latency: 7za could not pack the document\n");
+        return;
+    }
+    const std::string message = PrintCommandFor(Base64::Encode(ReadFileBytes(folder / "bench.7z")));
+    const e2e::Settings settings = MakeSettings({"qopra-null"});
+    e2e::HeadlessServer server(settings);
+    if (!server.WaitFor(" is running on port ")) {
+        return;
+    }
+    DeviceListener device("127.0.0.2", settings.padPort);
+    DatagramSender pad("127.0.0.2");
+    auto own = Connections(device, pad, settings.localPort, 1);
+    if (own.empty()) {
+        return;
+    }
+    const std::vector<double> quiet = PrintTimes(own[0], message, 20);
+
+    // Another device floods: bad messages and lone 0 bytes on four connections, unfinished messages,
+    // and discovery datagrams from a hundred senders.
+    DeviceListener flooderListener("127.5.0.1", settings.padPort);
+    DatagramSender flooderPad("127.5.0.1");
+    auto flooder = Connections(flooderListener, flooderPad, settings.localPort, 4);
+    std::atomic<bool> flooding = true;
+    std::vector<std::thread> floods;
+    for (auto& connection : flooder) {
+        floods.emplace_back([&connection, &flooding] {
+            std::string junk;
+            for (int i = 0; i < 1000; ++i) {
+                junk += std::string("<x") + '\0' + "<commands><command type=\"PFL\"/></commands>" + '\0';
+            }
+            while (flooding && connection.SendBytes(junk)) {
+            }
+        });
+    }
+    floods.emplace_back([&] {
+        std::vector<std::unique_ptr<DatagramSender>> senders;
+        for (int i = 1; i <= 100; ++i) {
+            senders.push_back(std::make_unique<DatagramSender>("127.5.1." + std::to_string(i)));
+        }
+        while (flooding) {
+            for (auto& sender : senders) {
+                sender->Send(settings.localPort, "flood");
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::vector<double> flooded = PrintTimes(own[0], message, 20);
+    flooding = false;
+    for (auto& connection : flooder) {
+        connection.Close();
+    }
+    for (auto& thread : floods) {
+        thread.join();
+    }
+    std::printf(
+        "print round trip (100 KB PDF, qopra-null): median %.1f ms quiet (%zu), %.1f ms while another "
+        "device floods (%zu)\n",
+        Median(quiet), quiet.size(), Median(flooded), flooded.size());
+}
+
+} // namespace
+
+int main() {
+    PeakMemory();
+    HangingFlood();
+    PrintLatencyUnderFlood();
+    return 0;
+}

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs a command inside the test environment: a private HOME and runtime folder, a private cupsd with
+# the test queues (CUPS_SERVER set) and an Xvfb display of its own. Everything goes when it ends.
+#   scripts/with-test-env.sh ctest --test-dir build -R HeadlessNetwork
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+export HOME="$root/build/test-home"
+rm -rf "$HOME"
+mkdir -p "$HOME"
+export XDG_RUNTIME_DIR="$HOME/runtime"
+mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+unset XDG_DATA_HOME XDG_CONFIG_HOME
+
+cleanup() {
+    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
+    tests/rig/cups-rig.sh stop "$root/build/cups" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+eval "$(tests/rig/cups-rig.sh start "$root/build/cups")"
+
+display=""
+for n in $(seq 90 120); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+        display=":$n"
+        break
+    fi
+done
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+    sleep 0.1
+done
+
+"$@"
