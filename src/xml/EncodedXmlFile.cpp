@@ -48,7 +48,9 @@ bool IsUtf8Name(std::string_view name) {
 
 // The encoding the XML declaration at the start of `text` names; empty when it names none.
 std::string DeclaredEncoding(std::string_view text) {
-    if (!text.starts_with("<?xml")) {
+    constexpr std::string_view kStart = "<?xml";
+    if (!text.starts_with(kStart) || text.size() == kStart.size() ||
+        std::string_view(" \t\r\n").find(text[kStart.size()]) == std::string_view::npos) {
         return {};
     }
     const std::string_view declaration = text.substr(0, std::min(text.find("?>"), kDeclarationLimit));
@@ -149,6 +151,18 @@ std::optional<std::string> Convert(const Iconv& converter, std::string_view text
     return out;
 }
 
+// Whether `name` writes ASCII as ASCII, so that the declaration can be found and written back.
+bool KeepsAsciiAsIs(const std::string& name) {
+    constexpr std::string_view kMarkup = "<?xml version=\"1.0\" encoding='x'?><a b=\"c\">&#1; d</a>\n\t";
+    const Iconv encoder(name, "UTF-8");
+    if (!encoder.IsOpen()) {
+        return false;
+    }
+    std::size_t failedAt = 0;
+    const std::optional<std::string> encoded = Convert(encoder, kMarkup, false, failedAt);
+    return encoded && *encoded == kMarkup;
+}
+
 } // namespace
 
 bool EncodedXmlFile::Fail(std::string why) {
@@ -229,6 +243,9 @@ bool EncodedXmlFile::Parse(std::string_view bytes, unsigned parseOptions) {
         if (!decoder.IsOpen()) {
             return Fail("the unknown encoding " + sourceName);
         }
+        if (wideName.empty() && !KeepsAsciiAsIs(sourceName)) {
+            return Fail("the encoding " + sourceName + ", which does not write markup as ASCII");
+        }
         std::size_t failedAt = 0;
         std::optional<std::string> converted = Convert(decoder, body, false, failedAt);
         if (!converted) {
@@ -247,6 +264,16 @@ bool EncodedXmlFile::Parse(std::string_view bytes, unsigned parseOptions) {
         const pugi::xml_node next = node.next_sibling();
         if (node.type() == pugi::node_pcdata) {
             document.remove_child(node);
+        } else if (node.type() == pugi::node_declaration) {
+            if (node != document.first_child() || !text.starts_with("<?xml")) {
+                return Fail("not well-formed: an XML declaration that is not at the start");
+            }
+            // Its values are names and numbers; markup in them is a declaration that never ended.
+            for (const pugi::xml_attribute attribute : node.attributes()) {
+                if (std::string_view(attribute.value()).find_first_of("<&") != std::string_view::npos) {
+                    return Fail("not well-formed: a broken XML declaration");
+                }
+            }
         }
         node = next;
     }
