@@ -58,23 +58,30 @@ inline std::optional<Spooler::JobInfo> WaitForJobState(const std::string& printe
     return std::nullopt;
 }
 
-// The newest job of `printer` named `name`. The scheduler lists a long history in parts, so it is
-// read part by part.
-inline std::optional<Spooler::JobInfo> FindJob(const std::string& printer, const std::string& name) {
-    std::optional<Spooler::JobInfo> found;
+// Every job the scheduler keeps for `printer`, oldest first. It lists a long history in parts, so it
+// is read part by part.
+inline std::vector<Spooler::JobInfo> AllJobs(const std::string& printer) {
+    std::vector<Spooler::JobInfo> all;
     Spooler spooler;
     for (int first = 1;;) {
         const auto jobs = spooler.Jobs(printer, first);
         if (!jobs || jobs->empty()) {
-            return found;
+            return all;
         }
-        for (const Spooler::JobInfo& job : *jobs) {
-            if (job.name == name) {
-                found = job;
-            }
-        }
+        all.insert(all.end(), jobs->begin(), jobs->end());
         first = jobs->back().id + 1;
     }
+}
+
+// The newest job of `printer` named `name`.
+inline std::optional<Spooler::JobInfo> FindJob(const std::string& printer, const std::string& name) {
+    std::optional<Spooler::JobInfo> found;
+    for (const Spooler::JobInfo& job : AllJobs(printer)) {
+        if (job.name == name) {
+            found = job;
+        }
+    }
+    return found;
 }
 
 } // namespace printtest

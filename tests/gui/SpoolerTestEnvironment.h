@@ -12,6 +12,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "core/PrintTestFiles.h"
 #include "print/Spooler.h"
 #include "support/TempDir.h"
 
@@ -107,24 +108,16 @@ struct Jobs {
     int completed = 0;
 };
 
-// The jobs of `queue` named `title`, finished ones included. The scheduler lists a long history in
-// parts, so it is read part by part.
+// The jobs of `queue` named `title`, finished ones included.
 inline Jobs JobsNamed(const std::string& queue, const std::string& title) {
     Jobs found;
-    Spooler spooler;
-    for (int first = 1;;) {
-        const auto jobs = spooler.Jobs(queue, first);
-        if (!jobs || jobs->empty()) {
-            return found;
+    for (const Spooler::JobInfo& job : printtest::AllJobs(queue)) {
+        if (job.name == title) {
+            ++found.count;
+            found.completed += job.state >= static_cast<int>(Spooler::JobState::Completed) ? 1 : 0;
         }
-        for (const Spooler::JobInfo& job : *jobs) {
-            if (job.name == title) {
-                ++found.count;
-                found.completed += job.state >= static_cast<int>(Spooler::JobState::Completed) ? 1 : 0;
-            }
-        }
-        first = jobs->back().id + 1;
     }
+    return found;
 }
 
 } // namespace spoolertest
