@@ -204,7 +204,11 @@ TEST_F(AppSettingsFile, FilesThatAreNotWellFormedGiveTheDefaultsSayWhyAndAreNeve
           Case{"<settings><local_port>3001</settings>", "not well-formed: "},
           Case{"<?xml version=\"1.0\" encoding=\"x-no-such-code\"?><settings/>",
                "the unknown encoding x-no-such-code"},
-          Case{"<settings>\xff\xfe</settings>", "not valid UTF-8 at byte 10"}, Case{"", "no root element"}}) {
+          Case{"<settings>\xff\xfe</settings>", "not valid UTF-8 at byte 10"},
+          Case{"\r<?xml version=\"1.0\"?><settings/>", "an XML declaration that is not at the start"},
+          Case{"<?xml version=\"1.<local_port>\"?><settings/>", "a broken XML declaration"},
+          Case{"<?xml version=\"1.0\" encoding=\"UTF-7\"?><settings/>", "does not write markup as ASCII"},
+          Case{"", "no root element"}}) {
         WriteFileBytes(file, c.bytes);
         AppSettings fresh;
         EXPECT_FALSE(fresh.Load(file.string())) << c.bytes;
