@@ -130,14 +130,16 @@ TEST_F(PrintRequestTest, JobsOfASpoolerThatKeepsNoHistoryAreStillJudgedPrinted) 
     ASSERT_EQ(
         std::system((script + " start " + rig.Path().string() + " --no-job-history >/dev/null").c_str()), 0);
     {
-        Server server(
+        // The raw queue ends a job within milliseconds: it is gone before anybody looks.
+        e2eprint::PrintingServer server(
+            "<backup>0</backup><printers><printer>qopra-null</printer></printers>",
             {{"CUPS_SERVER", (rig / "cups.sock").string()}, {"CUPS_SERVERROOT", (rig / "client").string()}});
         ASSERT_TRUE(server.running) << server.process->Output();
-        const PadRun pdfRun = server.Pad({"print", pdf.string(), "--printer", "Office"});
+        const PadRun pdfRun = server.Pad({"print", pdf.string(), "--printer", "qopra-null"});
         EXPECT_TRUE(Has(pdfRun.output, "RESULT 0 (printed) REASON 0x0 (none)"))
             << pdfRun.output << server.Log();
         const PadRun pageRun =
-            server.Pad({"print", (documents / "page.htm").string(), "--printer", "Office"});
+            server.Pad({"print", (documents / "page.htm").string(), "--printer", "qopra-null"});
         EXPECT_TRUE(Has(pageRun.output, "RESULT 0 (printed) REASON 0x0 (none)"))
             << pageRun.output << server.Log();
     }
