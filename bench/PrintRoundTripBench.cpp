@@ -278,6 +278,7 @@ QOPRA_STAGE(BENCHMARK(Write));
 QOPRA_STAGE(BENCHMARK(Unpack));
 QOPRA_STAGE(BENCHMARK_CAPTURE(Submit, raw_file_queue, "qopra-null"));
 QOPRA_STAGE(BENCHMARK_CAPTURE(Watch, raw_file_queue, "qopra-null"));
+QOPRA_STAGE(BENCHMARK_CAPTURE(Watch, pdf_file_queue, "qopra-pdf"));
 
 BENCHMARK_CAPTURE(PrintRoundTrip, raw_file_queue, "qopra-null")
     ->UseManualTime()

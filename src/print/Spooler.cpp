@@ -32,6 +32,7 @@ constexpr std::size_t kWriteChunk = 1024 * 1024;
 // The scheduler finds out the type of a document whose name only says ".pdf" somewhere.
 constexpr const char* kAutoFormat = "application/octet-stream";
 constexpr const char* kPdfFormat = "application/pdf";
+constexpr char kPdfMagic[] = "%PDF-";
 
 bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
@@ -325,6 +326,10 @@ int Spooler::Submit(const std::string& printer, const std::filesystem::path& fil
         return 0;
     }
     const auto size = static_cast<std::size_t>(info.st_size);
+    // A file that starts as a PDF is sent as one; the scheduler then need not find out what it is.
+    char start[sizeof kPdfMagic - 1] = {};
+    const bool pdf = ::pread(fd, start, sizeof start, 0) == static_cast<ssize_t>(sizeof start) &&
+                     std::string_view(start, sizeof start) == kPdfMagic;
     const int jobId = SubmitDocument(
         printer,
         [fd, size](const std::function<bool(std::string_view)>& write) {
@@ -342,7 +347,7 @@ int Spooler::Submit(const std::string& printer, const std::filesystem::path& fil
                 }
             }
         },
-        jobName, copies, kAutoFormat);
+        jobName, copies, pdf ? kPdfFormat : kAutoFormat);
     ::close(fd);
     return jobId;
 }

@@ -15,9 +15,10 @@ class WatchThread {
 public:
     static constexpr std::chrono::milliseconds kPollInterval{150};
     // The first waits between polls; after them every wait is kPollInterval.
-    static constexpr std::array<std::chrono::milliseconds, 4> kFirstPollIntervals{
-        std::chrono::milliseconds(5), std::chrono::milliseconds(15), std::chrono::milliseconds(40),
-        std::chrono::milliseconds(90)};
+    static constexpr std::array<std::chrono::milliseconds, 7> kFirstPollIntervals{
+        std::chrono::milliseconds(5),  std::chrono::milliseconds(10), std::chrono::milliseconds(15),
+        std::chrono::milliseconds(20), std::chrono::milliseconds(30), std::chrono::milliseconds(40),
+        std::chrono::milliseconds(50)};
 
     // `poll` returns true when the watch has found what it looked for. It must not refer to anything
     // owned by the starter: a watch that does not end within its grace is left to finish on its own.
