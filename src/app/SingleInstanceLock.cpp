@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -27,7 +28,28 @@ bool SingleInstanceLock::Acquire() {
         return false;
     }
     fd = candidate;
+    // A second start asks this instance to show itself; it finds the process by this number.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 ||
+        ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+        return true; // the lock holds all the same; only the second start's request is lost
+    }
     return true;
+}
+
+pid_t SingleInstanceLock::HolderProcessId() const {
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        return 0;
+    }
+    char text[32] = {};
+    const ssize_t count = ::read(file, text, sizeof text - 1);
+    ::close(file);
+    if (count <= 0) {
+        return 0;
+    }
+    const long pid = std::strtol(text, nullptr, 10);
+    return pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
 std::filesystem::path SingleInstanceLock::DefaultPath() {

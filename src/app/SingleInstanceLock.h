@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <sys/types.h>
 
 // The lock that keeps a second instance from starting: an flock on a file in the runtime folder,
 // held for the life of the process.
@@ -13,8 +14,10 @@ public:
     SingleInstanceLock(const SingleInstanceLock&) = delete;
     SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-    // False when another process holds the lock.
+    // False when another process holds the lock. The holder writes its process id into the file.
     bool Acquire();
+    // The process id of the instance that holds the lock, read from the file; 0 when none is known.
+    pid_t HolderProcessId() const;
     bool Held() const { return fd >= 0; }
 
     // $XDG_RUNTIME_DIR, else /tmp, joined with kLockName.

@@ -5,13 +5,13 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <iconv.h>
 #include <optional>
 #include <sstream>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/AtomicFile.h"
+#include "platform/IconvConverter.h"
 #include "platform/Unicode.h"
 #include "xml/StrictXml.h"
 
@@ -20,23 +20,6 @@ namespace {
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 // The XML declaration, when there is one, ends within this many bytes.
 constexpr std::size_t kDeclarationLimit = 1024;
-
-class Iconv {
-public:
-    Iconv(const std::string& to, const std::string& from) : handle(::iconv_open(to.c_str(), from.c_str())) {}
-    ~Iconv() {
-        if (IsOpen()) {
-            ::iconv_close(handle);
-        }
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool IsOpen() const { return handle != reinterpret_cast<iconv_t>(-1); }
-    iconv_t Get() const { return handle; }
-
-private:
-    iconv_t handle;
-};
 
 bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
     return AsciiUpper(left) == AsciiUpper(right);
@@ -113,53 +96,41 @@ std::optional<std::size_t> InvalidUtf8At(std::string_view text) {
     return std::nullopt;
 }
 
-// Converts `text` through iconv; on a byte sequence the source cannot stand for, `failedAt` gets
-// its offset. With `referenceUnknown`, a character the target cannot hold becomes "&#N;".
-std::optional<std::string> Convert(const Iconv& converter, std::string_view text, bool referenceUnknown,
-                                   std::size_t& failedAt) {
-    std::string out;
-    std::vector<char> buffer(4096);
-    char* in = const_cast<char*>(text.data());
-    std::size_t inLeft = text.size();
-    while (inLeft > 0) {
-        char* outAt = buffer.data();
-        std::size_t outLeft = buffer.size();
-        const std::size_t converted = ::iconv(converter.Get(), &in, &inLeft, &outAt, &outLeft);
-        out.append(buffer.data(), buffer.size() - outLeft);
-        if (converted != static_cast<std::size_t>(-1) || errno == E2BIG) {
-            continue;
+// Converts `text` through iconv; nothing when the source has a byte sequence that stands for no
+// character, whose offset then goes to `failedAt`.
+std::optional<std::string> ConvertStrictly(IconvConverter& converter, std::string_view text,
+                                           std::size_t& failedAt) {
+    bool failed = false;
+    std::string out = converter.Run(text, [&](std::string_view rest, std::string&) {
+        if (!failed) {
+            failed = true;
+            failedAt = text.size() - rest.size();
         }
-        if (errno == EILSEQ && referenceUnknown) {
-            // The input is our own UTF-8: one character goes out as a reference the target can hold.
-            const std::string_view rest(in, inLeft);
-            const std::u32string one = Utf8ToUtf32(Utf8Prefix(rest, 1));
-            const std::size_t length = Utf8Prefix(rest, 1).size();
-            const std::string reference = "&#" + std::to_string(one.empty() ? 0xFFFD : one[0]) + ";";
-            out += reference;
-            in += length;
-            inLeft -= length;
-            continue;
-        }
-        failedAt = text.size() - inLeft;
-        return std::nullopt;
-    }
-    // Ends any shift state the target encoding keeps.
-    char* outAt = buffer.data();
-    std::size_t outLeft = buffer.size();
-    ::iconv(converter.Get(), nullptr, nullptr, &outAt, &outLeft);
-    out.append(buffer.data(), buffer.size() - outLeft);
-    return out;
+        return rest.size();
+    });
+    return failed ? std::nullopt : std::optional<std::string>(std::move(out));
+}
+
+// UTF-8 to the file's encoding; a character it cannot hold becomes a numeric character reference.
+std::string ConvertWithReferences(IconvConverter& converter, std::string_view utf8) {
+    return converter.Run(utf8, [](std::string_view rest, std::string& out) {
+        const std::string first = Utf8Prefix(rest, 1);
+        const std::u32string character = Utf8ToUtf32(first);
+        out += "&#" + std::to_string(character.empty() ? 0xFFFD : static_cast<std::uint32_t>(character[0])) +
+               ";";
+        return first.size();
+    });
 }
 
 // Whether `name` writes ASCII as ASCII, so that the declaration can be found and written back.
 bool KeepsAsciiAsIs(const std::string& name) {
     constexpr std::string_view kMarkup = "<?xml version=\"1.0\" encoding='x'?><a b=\"c\">&#1; d</a>\n\t";
-    const Iconv encoder(name, "UTF-8");
-    if (!encoder.IsOpen()) {
+    IconvConverter encoder(name, "UTF-8");
+    if (!encoder.Valid()) {
         return false;
     }
     std::size_t failedAt = 0;
-    const std::optional<std::string> encoded = Convert(encoder, kMarkup, false, failedAt);
+    const std::optional<std::string> encoded = ConvertStrictly(encoder, kMarkup, failedAt);
     return encoded && *encoded == kMarkup;
 }
 
@@ -239,15 +210,15 @@ bool EncodedXmlFile::Parse(std::string_view bytes, unsigned parseOptions) {
         }
         text.assign(body);
     } else {
-        const Iconv decoder("UTF-8", sourceName);
-        if (!decoder.IsOpen()) {
+        IconvConverter decoder("UTF-8", sourceName);
+        if (!decoder.Valid()) {
             return Fail("the unknown encoding " + sourceName);
         }
         if (wideName.empty() && !KeepsAsciiAsIs(sourceName)) {
             return Fail("the encoding " + sourceName + ", which does not write markup as ASCII");
         }
         std::size_t failedAt = 0;
-        std::optional<std::string> converted = Convert(decoder, body, false, failedAt);
+        std::optional<std::string> converted = ConvertStrictly(decoder, body, failedAt);
         if (!converted) {
             return Fail("not valid " + sourceName + " at byte " + std::to_string(failedAt + markSize));
         }
@@ -293,12 +264,11 @@ std::optional<std::string> EncodedXmlFile::Serialize() const {
     if (iconvName.empty()) {
         return byteOrderMark ? std::string(kUtf8Mark) + utf8 : utf8;
     }
-    const Iconv encoder(iconvName, "UTF-8");
-    if (!encoder.IsOpen()) {
+    IconvConverter encoder(iconvName, "UTF-8");
+    if (!encoder.Valid()) {
         return std::nullopt;
     }
-    std::size_t failedAt = 0;
-    return Convert(encoder, utf8, true, failedAt);
+    return ConvertWithReferences(encoder, utf8);
 }
 
 bool EncodedXmlFile::SaveAtomically(const std::filesystem::path& path) const {

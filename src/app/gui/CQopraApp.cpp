@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <system_error>
 #include <unistd.h>
@@ -14,39 +15,47 @@
 #include "app/CCommandLine.h"
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "app/Housekeeping.h"
+#include "app/InstallationPaths.h"
+#include "app/LogMessageBox.h"
+#include "app/PkexecElevation.h"
 #include "app/SingleInstanceLock.h"
 #include "app/StdoutTraceSink.h"
+#include "app/gui/DisplayProbe.h"
+#include "app/gui/QtMessageBox.h"
+#include "ui/CQopraDlg.h"
 #include "ui/MainWindowController.h"
+#include "ui/QtPrintDialog.h"
 
 namespace {
 
 constexpr const char* kLogFileName = "qopra.log";
 
-// SIGTERM and SIGINT reach the main loop through this pipe: a signal handler may only write a byte.
+// SIGTERM and SIGINT (the end) and SIGUSR1 (a second start asks for the main window) reach the main
+// loop through this pipe: a signal handler may only write a byte.
 int signalPipe[2] = {-1, -1};
+constexpr char kEndByte = 1;
+constexpr char kRestoreByte = 2;
 
-void OnEndSignal(int) {
+void OnSignal(int number) {
     const int saved = errno;
-    const char byte = 1;
+    const char byte = number == SIGUSR1 ? kRestoreByte : kEndByte;
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
     errno = saved;
 }
 
-bool InstallEndSignals() {
+// Installed before the lock is taken: a second start may signal this process from then on.
+bool InstallSignals() {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::signal(SIGUSR1, SIG_IGN);
         return false;
     }
     struct sigaction action {};
-    action.sa_handler = OnEndSignal;
+    action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
-}
-
-bool HasDisplay() {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGUSR1, &action, nullptr) == 0;
 }
 
 void PrepareQtEnvironment(bool headless) {
@@ -68,6 +77,13 @@ void PrepareQtEnvironment(bool headless) {
         flags = std::string(extra) + " " + flags;
     }
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+    // The browser engine describes its graphics set-up at length on its first page; not news for a
+    // service's journal.
+    std::string rules = "qt.webenginecontext.info=false";
+    if (const char* given = std::getenv("QT_LOGGING_RULES")) {
+        rules = std::string(given) + ";" + rules;
+    }
+    ::setenv("QT_LOGGING_RULES", rules.c_str(), 1);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
@@ -97,15 +113,23 @@ int CQopraApp::Run(int argc, char** argv) {
         std::fprintf(stderr, "qopra2: unknown option %s ignored (qopra2 --help lists the options)\n",
                      option.c_str());
     }
+    const bool signalsInstalled = InstallSignals();
 
     const std::filesystem::path dataFolder = DataFolder::Locate();
     DataFolder::SetPath(DataFolder::Provision(dataFolder, DataFolder::InstalledDefaults())
                             ? dataFolder
                             : std::filesystem::path());
 
-    // The lock comes before the log is reset, so a second start leaves the running instance's log alone.
+    // The lock comes before the log is reset, so a second start leaves the running instance's log
+    // alone. On a desktop it asks the running instance to show its main window, as tray OPEN does:
+    // without a tray host there would be no other way to it.
     SingleInstanceLock instanceLock;
     if (!flags.forceAdmin && !instanceLock.Acquire()) {
+        if (!flags.headless) {
+            if (const pid_t running = instanceLock.HolderProcessId(); running > 0) {
+                ::kill(running, SIGUSR1);
+            }
+        }
         return 0;
     }
 
@@ -118,34 +142,73 @@ int CQopraApp::Run(int argc, char** argv) {
     flags = StartupFlags{};
     CCommandLine::Parse(arguments, flags);
 
-    const bool headless = flags.headless || !HasDisplay();
+    bool headless = flags.headless;
+    if (!headless) {
+        if (const std::string why = DisplayProbe::WhyNoDisplay(); !why.empty()) {
+            std::fprintf(stderr, "qopra2: %s; running as the headless service (trace on standard output)\n",
+                         why.c_str());
+            headless = true;
+        }
+    }
     PrepareQtEnvironment(headless);
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName("qopra2");
+    QApplication::setApplicationVersion(QOPRA_VERSION);
 
-    std::unique_ptr<StdoutTraceSink> traceSink;
-    if (headless) {
-        traceSink = std::make_unique<StdoutTraceSink>();
-    }
-
-    std::unique_ptr<QSocketNotifier> endNotifier;
-    if (InstallEndSignals()) {
-        endNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(endNotifier.get(), &QSocketNotifier::activated, &application, [&application] {
-            char drained[16];
-            while (::read(signalPipe[0], drained, sizeof drained) > 0) {
+    // Set by the desktop program: what a second start's request does.
+    std::function<void()> restore;
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (signalsInstalled) {
+        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &application, [&] {
+            char received[16];
+            ssize_t count = 0;
+            bool end = false;
+            bool show = false;
+            while ((count = ::read(signalPipe[0], received, sizeof received)) > 0) {
+                for (ssize_t i = 0; i < count; ++i) {
+                    end = end || received[i] == kEndByte;
+                    show = show || received[i] == kRestoreByte;
+                }
             }
-            EventLog::Write("-->CQopraDlg::WindowProc, received message WM_END_APPLICATION");
-            application.quit();
+            if (end) {
+                EventLog::Write("-->CQopraDlg::WindowProc, received message WM_END_APPLICATION");
+                application.quit();
+            } else if (show && restore) {
+                restore();
+            }
         });
     }
 
-    {
-        MainWindowController controller(traceSink.get());
+    // The old installation is retired first; a relaunch with administrator rights takes over.
+    QtMessageBox desktopMessages;
+    LogMessageBox serviceMessages;
+    IMessageBox& messages = headless ? static_cast<IMessageBox&>(serviceMessages) : desktopMessages;
+    PkexecElevation elevation;
+    Housekeeping housekeeping(InstallationPaths::System(), elevation, messages);
+    if (housekeeping.RetireOldInstallation()) {
+        return 0;
+    }
+
+    if (headless) {
+        StdoutTraceSink traceSink;
+        MainWindowController controller(&traceSink);
         controller.Initialise();
         QApplication::exec();
         controller.Shutdown();
+        return 0;
     }
+
+    MainWindowController controller(nullptr);
+    QtPrintDialog printDialog;
+    CQopraDlg window({controller, housekeeping, messages, printDialog, flags});
+    QObject::connect(&window, &CQopraDlg::endRequested, &application, &QApplication::quit);
+    restore = [&window] { window.Restore(); };
+    window.Initialise();
+    QApplication::exec();
+    restore = nullptr;
+    controller.Shutdown();
     return 0;
 }

@@ -1,0 +1,7 @@
+#include "app/LogMessageBox.h"
+
+#include "app/EventLog.h"
+
+void LogMessageBox::Show(const std::string& text) {
+    EventLog::Write("[MESSAGE] %s", text.c_str());
+}

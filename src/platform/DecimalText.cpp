@@ -1,0 +1,14 @@
+#include "platform/DecimalText.h"
+
+#include <cstdlib>
+
+std::int32_t LeadingInteger(const std::string& text) {
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<std::int32_t>(value);
+}

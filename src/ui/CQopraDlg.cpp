@@ -1,0 +1,344 @@
+#include "ui/CQopraDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPrinter>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+#include <algorithm>
+#include <filesystem>
+
+#include "app/CCommandLine.h"
+#include "app/DataFolder.h"
+#include "config/AppSettings.h"
+#include "config/gui/CSettingsDlg.h"
+#include "config/gui/LocalizedText.h"
+#include "platform/Unicode.h"
+#include "print/PrintJobRecord.h"
+#include "ui/CSystemTray.h"
+#include "ui/IPrintDialog.h"
+#include "ui/KeySequenceWatcher.h"
+#include "ui/MainWindowController.h"
+#include "ui/MainWindowFlags.h"
+#include "ui/ProgramIcons.h"
+
+namespace {
+
+constexpr unsigned kTitleText = 150;
+constexpr unsigned kConnectText = 144;
+constexpr unsigned kHistoryText = 145;
+constexpr unsigned kSettingsText = 149;
+constexpr unsigned kPrintText = 142;
+constexpr unsigned kTrayTooltipText = 154;
+constexpr int kDefaultWidth = 666;
+constexpr int kDefaultHeight = 440;
+
+bool NamesPdf(const std::string& location) {
+    return AsciiUpper(location).find(".PDF") != std::string::npos;
+}
+
+QString Text(unsigned id, const char* english) {
+    return LocalizedText(id, AppSettings::Instance().language, english);
+}
+
+} // namespace
+
+CQopraDlg::CQopraDlg(Parts parts, QWidget* parent)
+    : QWidget(parent), parts(parts), tray(std::make_unique<CSystemTray>()),
+      keySequence(std::make_unique<KeySequenceWatcher>()) {
+    setWindowIcon(ProgramIcons::Application());
+    BuildLayout();
+    tray->SetLanguageSource([] { return AppSettings::Instance().language; });
+    startTimer.setSingleShot(true);
+    startTimer.setInterval(1);
+    connect(&startTimer, &QTimer::timeout, this, &CQopraDlg::EndStart);
+    autoStartTimer.setSingleShot(true);
+    autoStartTimer.setInterval(10);
+    connect(&autoStartTimer, &QTimer::timeout, this, [this] { settingsWindow->RefreshAndShow(); });
+    qApp->installEventFilter(keySequence.get());
+    connect(keySequence.get(), &KeySequenceWatcher::sequenceTyped, this, [this] { traceButton->show(); });
+}
+
+CQopraDlg::~CQopraDlg() {
+    qApp->removeEventFilter(keySequence.get());
+    tray->DeleteTrayIcon();
+}
+
+QWebEngineView& CQopraDlg::View() {
+    // Made when there is first something to show: until then the browser engine and its processes
+    // (some 80 MB) are not started at all.
+    if (view == nullptr) {
+        view = new QWebEngineView(viewArea);
+        // The view shows documents that came from the network or a drive: no scripts. PDF documents
+        // are shown by the built-in viewer.
+        QWebEngineSettings* settings = view->settings();
+        settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+        settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+        settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+        connect(view, &QWebEngineView::loadFinished, this, &CQopraDlg::OnLoadFinished);
+        viewArea->layout()->addWidget(view);
+        view->setZoomFactor(zoom / 100.0);
+    }
+    return *view;
+}
+
+void CQopraDlg::BuildLayout() {
+    viewArea = new QWidget(this);
+    auto* viewLayout = new QVBoxLayout(viewArea);
+    viewLayout->setContentsMargins(0, 0, 0, 0);
+
+    const auto button = [this](const char* name, const char* text) {
+        auto* made = new QPushButton(QString::fromUtf8(text), this);
+        made->setObjectName(QString::fromUtf8(name));
+        made->setAutoDefault(false);
+        return made;
+    };
+    traceButton = button("trace", "Trace");
+    exitButton = button("exit", "Exit");
+    connectButton = button("connect", "Connect");
+    historyButton = button("history", "History");
+    settingsButton = button("settings", "Settings");
+    printButton = button("print", "Print");
+    zoomInButton = button("zoomIn", "Zoom +");
+    zoomOutButton = button("zoomOut", "Zoom -");
+    versionLabel = new QLabel(this);
+    versionLabel->setObjectName("version");
+    for (QPushButton* hidden : {traceButton, exitButton, connectButton, historyButton}) {
+        hidden->hide();
+    }
+    for (QPushButton* waiting : {printButton, zoomInButton, zoomOutButton}) {
+        waiting->setEnabled(false);
+    }
+
+    // The view grows with the window; the buttons and the label keep to the bottom edge.
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* each : {traceButton, exitButton, connectButton, historyButton, settingsButton,
+                              printButton, zoomInButton, zoomOutButton}) {
+        buttons->addWidget(each);
+    }
+    buttons->addStretch(1);
+    buttons->addWidget(versionLabel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(viewArea, 1);
+    layout->addLayout(buttons);
+    resize(kDefaultWidth, kDefaultHeight);
+
+    connect(traceButton, &QPushButton::clicked, this, [this] { emit traceWindowRequested(); });
+    connect(exitButton, &QPushButton::clicked, this, [this] { Command(CSystemTray::kClose); });
+    connect(connectButton, &QPushButton::clicked, this, [this] {
+        if (parts.controller.StartNetwork()) {
+            connectButton->hide();
+        }
+    });
+    connect(historyButton, &QPushButton::clicked, this, [this] { Command(CSystemTray::kHistory); });
+    connect(settingsButton, &QPushButton::clicked, this, [this] { Command(CSystemTray::kSettings); });
+    connect(printButton, &QPushButton::clicked, this, &CQopraDlg::Print);
+    connect(zoomInButton, &QPushButton::clicked, this, [this] { ApplyZoom(zoom + kZoomStep); });
+    connect(zoomOutButton, &QPushButton::clicked, this, [this] { ApplyZoom(zoom - kZoomStep); });
+}
+
+void CQopraDlg::Initialise() {
+    settingsWindow = std::make_unique<CSettingsDlg>(AppSettings::Instance(), parts.housekeeping,
+                                                    parts.startupFlags, parts.messages);
+    connect(settingsWindow.get(), &CSettingsDlg::networkSettingsChanged, this,
+            [this] { parts.controller.StartNetwork(); });
+    ConnectController();
+    ConnectTray();
+    parts.controller.Initialise();
+    SetTexts();
+    tray->ShowTrayIcon(Text(kTrayTooltipText, "Double click to activate"));
+    tray->SetDefaultEntry(1, true);
+    startTimer.start();
+    if (parts.startupFlags.autostartCheck) {
+        autoStartTimer.start();
+    }
+}
+
+void CQopraDlg::SetTexts() {
+    setWindowTitle(Text(kTitleText, "Wi-Fi print service"));
+    connectButton->setText(Text(kConnectText, "Connect"));
+    historyButton->setText(Text(kHistoryText, "ARCHIVE"));
+    settingsButton->setText(Text(kSettingsText, "Configure"));
+    printButton->setText(Text(kPrintText, "Print"));
+    versionLabel->setText(QStringLiteral("v. ") + QStringLiteral(QOPRA_VERSION));
+}
+
+void CQopraDlg::ConnectController() {
+    MainWindowController& controller = parts.controller;
+    connect(&controller, &MainWindowController::networkStartFailed, connectButton, &QPushButton::show);
+    connect(&controller, &MainWindowController::networkStarted, connectButton, &QPushButton::hide);
+    connect(&controller, &MainWindowController::printJobReceived, this, [this] {
+        penDriveDocument.clear();
+        tray->StartIconAnimation();
+    });
+    connect(&controller, &MainWindowController::navigateRequested, this, &CQopraDlg::Navigate);
+    connect(&controller, &MainWindowController::waitingPageRequested, this, &CQopraDlg::ShowWaitingPage);
+}
+
+void CQopraDlg::ConnectTray() {
+    connect(tray.get(), &CSystemTray::commandChosen, this, &CQopraDlg::Command);
+}
+
+void CQopraDlg::Command(int command) {
+    switch (command) {
+    case CSystemTray::kOpen:
+        Restore();
+        break;
+    case CSystemTray::kSettings:
+        settingsWindow->RefreshAndShow();
+        break;
+    case CSystemTray::kHistory:
+        emit historyWindowRequested();
+        break;
+    case CSystemTray::kPenDriveDocuments:
+        emit penDriveWindowRequested();
+        break;
+    case CSystemTray::kClose:
+        emit endRequested();
+        break;
+    default:
+        break;
+    }
+}
+
+std::string CQopraDlg::CurrentDocument() const {
+    return penDriveDocument.empty() ? parts.controller.CurrentDocument() : penDriveDocument;
+}
+
+void CQopraDlg::setVisible(bool visible) {
+    // Only Restore and the pen-drive preview show the window.
+    if (visible && !showAllowed) {
+        return;
+    }
+    QWidget::setVisible(visible);
+}
+
+void CQopraDlg::Restore() {
+    MainWindowFlags::shown = true;
+    const std::string document = CurrentDocument();
+    if (NamesPdf(document)) {
+        Navigate(QString::fromStdString(document)); // the waiting page may have replaced it
+    }
+    showAllowed = true;
+    showNormal();
+    showAllowed = false;
+    raise();
+    activateWindow();
+}
+
+void CQopraDlg::HideToTray() {
+    if (penDrivePreview) {
+        emit penDriveWindowRequested();
+    } else {
+        MainWindowFlags::shown = false;
+        if (NamesPdf(CurrentDocument())) {
+            ShowWaitingPage(true); // lets the viewer go of the document
+        }
+    }
+    penDrivePreview = false;
+    hide();
+    tray->SetDefaultEntry(CSystemTray::kOpen, false);
+}
+
+void CQopraDlg::ShowDocument(const PrintJobRecord& record) {
+    Navigate(
+        QString::fromStdString((std::filesystem::path(record.workingFolder) / record.documentName).string()));
+}
+
+void CQopraDlg::PreviewPenDriveDocument(const QString& path) {
+    penDrivePreview = true;
+    penDriveDocument = path.toStdString();
+    MainWindowFlags::shown = true;
+    Navigate(path);
+    showAllowed = true;
+    showNormal();
+    showAllowed = false;
+    raise();
+    activateWindow();
+}
+
+void CQopraDlg::Navigate(const QString& location) {
+    View().load(QUrl::fromLocalFile(location));
+}
+
+void CQopraDlg::ShowWaitingPage(bool refresh) {
+    Navigate(QString::fromStdString(DataFolder::WaitingPage().string()));
+    if (refresh) {
+        View().reload();
+    }
+}
+
+void CQopraDlg::ApplyZoom(int value) {
+    // The view takes a quarter to five times the size; beyond that the value stays at the bound.
+    zoom = std::clamp(value, kMinimumZoom, kMaximumZoom);
+    if (view != nullptr) {
+        view->setZoomFactor(zoom / 100.0);
+    }
+}
+
+void CQopraDlg::OnLoadFinished(bool completed) {
+    for (QPushButton* each : {printButton, zoomInButton, zoomOutButton}) {
+        each->setEnabled(true);
+    }
+    if (completed) {
+        ApplyZoom(100);
+    }
+}
+
+void CQopraDlg::Print() {
+    if (penDrivePreview) {
+        penDrivePreview = false;
+        hide();
+        tray->SetDefaultEntry(CSystemTray::kOpen, false);
+        emit penDrivePrintRequested();
+        return;
+    }
+    if (view == nullptr || view->url().isEmpty() || printer) {
+        return; // nothing shown, or the last print is still on its way
+    }
+    printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (!parts.printDialog.Ask(*printer, this)) {
+        printer.reset();
+        return;
+    }
+    connect(
+        view, &QWebEngineView::printFinished, this, [this](bool) { printer.reset(); },
+        Qt::SingleShotConnection);
+    view->print(printer.get());
+}
+
+void CQopraDlg::EndStart() {
+    penDrivePreview = false;
+    hide();
+    tray->SetDefaultEntry(CSystemTray::kOpen, false);
+    // Without a tray host nothing would lead to the window: it is shown once.
+    if (!tray->IsVisible()) {
+        Restore();
+    }
+}
+
+void CQopraDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    HideToTray();
+}
+
+void CQopraDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        HideToTray();
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        penDrivePreview = false;
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        break;
+    }
+}

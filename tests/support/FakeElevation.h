@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/IElevation.h"
+#include "app/IMessageBox.h"
+
+// The elevation prompt cannot run here: this one answers as told and records what was asked.
+class FakeElevation : public IElevation {
+public:
+    struct Launch {
+        std::filesystem::path program;
+        std::vector<std::string> arguments;
+    };
+
+    explicit FakeElevation(unsigned userId = 0) : userId(userId) {}
+    unsigned EffectiveUserId() const override { return userId; }
+    bool StartElevated(const std::filesystem::path& program,
+                       const std::vector<std::string>& arguments) override {
+        launches.push_back(Launch{program, arguments});
+        return agrees;
+    }
+
+    unsigned userId;
+    bool agrees = true;
+    std::vector<Launch> launches;
+};
+
+// Message boxes answered at once; the texts are kept.
+class RecordedMessages : public IMessageBox {
+public:
+    void Show(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
