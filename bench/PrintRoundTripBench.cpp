@@ -1,23 +1,33 @@
 // Time from the last byte of a print command to the print-result answer, for a 1 MB PDF printed on a
 // file-backed queue of the private scheduler (tests/rig/cups-rig.sh; CUPS_SERVER must name it).
 // The device side is a plain socket; the server side is the real handler, staging, 7za and spooler.
+// The stages of the same request are timed one by one as well: receive (reading the command
+// message), decode (Base64), write (the archive to disk), unpack (listing and extracting with 7za),
+// submit (the printer check and the job, over one connection) and watch (until the job is judged).
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <optional>
 #include <random>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
 #include "config/AppSettings.h"
 #include "net/TCPXmlManager.h"
+#include "print/DocumentStaging.h"
 #include "print/HiddenProcess.h"
+#include "print/PrintQueueWatch.h"
+#include "print/Spooler.h"
 #include "protocol/Base64.h"
 #include "protocol/PrintCommand.h"
 #include "support/SamplePdf.h"
@@ -82,6 +92,7 @@ public:
             EventLog::Global().SetFileName(log);
         }
         AppSettings::Instance().backup = false;
+        AppSettings::Instance().SetPrinters({"qopra-null", "qopra-pdf"});
 
         const std::string pdf = LargePdf();
         std::ofstream(folder / "source" / "bench.pdf", std::ios::binary) << pdf;
@@ -127,6 +138,8 @@ public:
     }
 
     int Device() const { return device; }
+    const std::string& Archive() const { return archive; }
+    const fs::path& Folder() const { return folder; }
 
 private:
     fs::path folder;
@@ -137,12 +150,14 @@ private:
     int device = -1;
 };
 
+bool HaveScheduler(benchmark::State& state);
+Bench& Shared();
+
 void PrintRoundTrip(benchmark::State& state, const char* printer) {
-    if (std::getenv("CUPS_SERVER") == nullptr) {
-        state.SkipWithError("CUPS_SERVER is not set: start tests/rig/cups-rig.sh first");
+    if (!HaveScheduler(state)) {
         return;
     }
-    static Bench bench;
+    Bench& bench = Shared();
     const std::string message = bench.Message(printer);
     for (auto _ : state) {
         // Everything but the last byte is already with the server when the clock starts.
@@ -159,7 +174,111 @@ void PrintRoundTrip(benchmark::State& state, const char* printer) {
     }
 }
 
+bool HaveScheduler(benchmark::State& state) {
+    if (std::getenv("CUPS_SERVER") == nullptr) {
+        state.SkipWithError("CUPS_SERVER is not set: start tests/rig/cups-rig.sh first");
+        return false;
+    }
+    return true;
+}
+
+Bench& Shared() {
+    static Bench bench;
+    return bench;
+}
+
+// Times `step` alone; `prepare` runs before it, off the clock.
+template <typename Prepare, typename Step>
+void TimeStep(benchmark::State& state, Prepare prepare, Step step) {
+    for (auto _ : state) {
+        prepare();
+        const auto start = std::chrono::steady_clock::now();
+        step();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+
+void Receive(benchmark::State& state) {
+    const std::string message = Shared().Message("qopra-null");
+    PrintCommand command;
+    TimeStep(
+        state, [] {}, [&] { benchmark::DoNotOptimize(command.ReadMessage(message)); });
+}
+
+void Decode(benchmark::State& state) {
+    const std::string text = Base64::Encode(Shared().Archive());
+    std::vector<char> bytes(Base64::MaxDecodedSize(text.size()));
+    TimeStep(
+        state, [] {}, [&] { benchmark::DoNotOptimize(Base64::DecodeInto(text, bytes.data())); });
+}
+
+void Write(benchmark::State& state) {
+    const fs::path path = Shared().Folder() / "written.7z";
+    const std::string& archive = Shared().Archive();
+    TimeStep(
+        state, [] {},
+        [&] {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+            benchmark::DoNotOptimize(::write(fd, archive.data(), archive.size()));
+            ::close(fd);
+        });
+}
+
+void Unpack(benchmark::State& state) {
+    const fs::path work = Shared().Folder() / "unpack";
+    TimeStep(
+        state,
+        [&] {
+            fs::remove_all(work);
+            fs::create_directories(work);
+            std::ofstream(work / "bench.7z", std::ios::binary) << Shared().Archive();
+        },
+        [&] { benchmark::DoNotOptimize(DocumentStaging::ExtractArchive(work / "bench.7z", work)); });
+}
+
+void Submit(benchmark::State& state, const char* printer) {
+    if (!HaveScheduler(state)) {
+        return;
+    }
+    const fs::path pdf = Shared().Folder() / "source" / "bench.pdf";
+    TimeStep(
+        state, [] {},
+        [&] {
+            Spooler spooler;
+            benchmark::DoNotOptimize(spooler.Printer(printer));
+            benchmark::DoNotOptimize(spooler.Submit(printer, pdf, "bench.pdf", 1));
+        });
+}
+
+void Watch(benchmark::State& state, const char* printer) {
+    if (!HaveScheduler(state)) {
+        return;
+    }
+    const fs::path pdf = Shared().Folder() / "source" / "bench.pdf";
+    auto spooler = std::make_shared<Spooler>();
+    int jobId = 0;
+    TimeStep(
+        state, [&] { jobId = spooler->Submit(printer, pdf, "bench.pdf", 1); },
+        [&] {
+            benchmark::DoNotOptimize(
+                PrintQueueWatch::WatchSubmittedJobs(spooler, printer, {jobId}, std::chrono::seconds(10)));
+        });
+}
+
 } // namespace
+
+#define QOPRA_STAGE(benchmark_call)                                                                          \
+    benchmark_call->UseManualTime()->Iterations(1)->Repetitions(20)->ReportAggregatesOnly(true)->Unit(       \
+        benchmark::kMillisecond)
+
+QOPRA_STAGE(BENCHMARK(Receive));
+QOPRA_STAGE(BENCHMARK(Decode));
+QOPRA_STAGE(BENCHMARK(Write));
+QOPRA_STAGE(BENCHMARK(Unpack));
+QOPRA_STAGE(BENCHMARK_CAPTURE(Submit, raw_file_queue, "qopra-null"));
+QOPRA_STAGE(BENCHMARK_CAPTURE(Watch, raw_file_queue, "qopra-null"));
+QOPRA_STAGE(BENCHMARK_CAPTURE(Watch, pdf_file_queue, "qopra-pdf"));
 
 BENCHMARK_CAPTURE(PrintRoundTrip, raw_file_queue, "qopra-null")
     ->UseManualTime()

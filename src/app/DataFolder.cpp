@@ -1,6 +1,12 @@
 #include "app/DataFolder.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "app/ProblemReport.h"
 #include <mutex>
 #include <system_error>
 
@@ -60,6 +66,41 @@ std::filesystem::path DataFolder::ExecutableFolder() {
 
 std::filesystem::path DataFolder::InstalledDefaults() {
     return ExecutableFolder().parent_path() / "share" / "qopra";
+}
+
+std::optional<std::string> DataFolder::WriteProblem(const std::filesystem::path& folder) {
+    if (folder.empty()) {
+        return std::string("neither XDG_DATA_HOME nor HOME names a folder");
+    }
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        std::filesystem::create_directories(folder, error);
+        if (error) {
+            return error.message();
+        }
+    }
+    std::string probe = (folder / ".qopra-write-check-XXXXXX").string();
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        return std::string(std::strerror(errno));
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    struct statvfs disk {};
+    if (::statvfs(folder.c_str(), &disk) == 0 && disk.f_bavail == 0) {
+        return std::string(std::strerror(ENOSPC));
+    }
+    return std::nullopt;
+}
+
+bool DataFolder::ReportWriteProblem() {
+    const std::filesystem::path inUse = Path();
+    const std::filesystem::path folder = inUse.empty() ? Locate() : inUse;
+    const std::optional<std::string> problem = WriteProblem(folder);
+    if (problem) {
+        ProblemReport::Say("Cannot write the data folder %s: %s", folder.c_str(), problem->c_str());
+    }
+    return problem.has_value();
 }
 
 std::filesystem::path DataFolder::WaitingPage() {

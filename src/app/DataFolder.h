@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 // The program's data folder, $XDG_DATA_HOME/Qopra: log, settings, working folders, waiting page and
 // the register of printed documents.
@@ -17,6 +19,12 @@ public:
     // share/qopra beside the executable's bin folder.
     static std::filesystem::path InstalledDefaults();
     static std::filesystem::path ExecutableFolder();
+    // Why nothing can be written into `folder` (made first when it does not exist yet); nothing when
+    // a file can be made there.
+    static std::optional<std::string> WriteProblem(const std::filesystem::path& folder);
+    // Says on standard error and in the log why the data folder in use (or the one wanted, when the
+    // program runs without one) cannot be written; false when it can.
+    static bool ReportWriteProblem();
     // The waiting page shown while a PDF is printed.
     static std::filesystem::path WaitingPage();
 };

@@ -42,9 +42,7 @@ EventLog& EventLog::Global() {
     return log;
 }
 
-void EventLog::Write(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+std::string EventLog::Format(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int needed = std::vsnprintf(nullptr, 0, format, copy);
@@ -55,6 +53,13 @@ void EventLog::Write(const char* format, ...) {
         std::vsnprintf(buffer.data(), buffer.size(), format, args);
         message.assign(buffer.data(), static_cast<std::size_t>(needed));
     }
+    return message;
+}
+
+void EventLog::Write(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string message = Format(format, args);
     va_end(args);
     Global().WriteMessage(message);
 }

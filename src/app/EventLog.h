@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <filesystem>
 #include <mutex>
@@ -16,6 +17,8 @@ public:
     static EventLog& Global();
     // printf-style message into the process-wide log.
     static void Write(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    // The text a printf-style format and its arguments make.
+    static std::string Format(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
     void SetFileName(const std::filesystem::path& path);
     std::filesystem::path FileName() const;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -25,6 +26,9 @@ constexpr const char* kEntryName = "print";
 constexpr const char* kEntriesQuery = "//prints/print";
 constexpr const char* kDateFormat = "%d.%m.%Y %H:%M:%S";
 constexpr std::size_t kDateBufferSize = 64;
+// An unreadable register is kept beside the new one as "printed.xml.unreadable-<date>".
+constexpr const char* kAsideSuffix = ".unreadable-";
+constexpr const char* kAsideStampFormat = "%Y%m%d-%H%M%S";
 constexpr unsigned int kLoadOptions = pugi::parse_default | pugi::parse_declaration;
 // Raw output keeps the file exactly as we wrote it: no indentation, and an empty `prints` element
 // comes out as "<prints></prints>" like the initial content.
@@ -119,6 +123,44 @@ bool LoadRegister(pugi::xml_document& document, const std::filesystem::path& pat
     return document.load_file(path.c_str(), kLoadOptions, pugi::encoding_utf16_le).status == pugi::status_ok;
 }
 
+// Why the register cannot take new entries, if it cannot.
+std::optional<std::string> RegisterProblem(const std::filesystem::path& path) {
+    pugi::xml_document document;
+    const pugi::xml_parse_result parsed =
+        document.load_file(path.c_str(), kLoadOptions, pugi::encoding_utf16_le);
+    if (parsed.status != pugi::status_ok) {
+        return std::string(parsed.description()) + " at byte " + std::to_string(parsed.offset);
+    }
+    if (!document.child(kRootName)) {
+        return std::string("no prints element");
+    }
+    return std::nullopt;
+}
+
+// Moves an unreadable register out of the way, keeping every byte of it; false when it cannot be moved.
+bool MoveAside(const std::filesystem::path& path, const std::string& why) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[kDateBufferSize] = {};
+    std::strftime(stamp, sizeof stamp, kAsideStampFormat, &local);
+    const std::string base = path.string() + kAsideSuffix + stamp;
+    std::filesystem::path aside = base;
+    std::error_code error;
+    for (int n = 1; std::filesystem::exists(std::filesystem::symlink_status(aside, error)); ++n) {
+        aside = base + "-" + std::to_string(n);
+    }
+    std::filesystem::rename(path, aside, error);
+    if (error) {
+        EventLog::Write("[ERROR] Register %s cannot be read (%s) nor moved aside: %s", path.c_str(),
+                        why.c_str(), error.message().c_str());
+        return false;
+    }
+    EventLog::Write("[WARNING] Register %s cannot be read (%s); moved to %s, a new one is started",
+                    path.c_str(), why.c_str(), aside.c_str());
+    return true;
+}
+
 bool RegisterExists(const std::filesystem::path& path) {
     std::error_code error;
     return !path.empty() && std::filesystem::exists(path, error);
@@ -160,6 +202,12 @@ bool PrintedDocuments::AddPrintedDocument(const std::string& receivedFileName, c
     }
     bool saved = false;
     try {
+        // A register that cannot be parsed would swallow every new entry: it goes aside, whole.
+        if (RegisterExists(registerPath)) {
+            if (const std::optional<std::string> problem = RegisterProblem(registerPath)) {
+                MoveAside(registerPath, *problem);
+            }
+        }
         pugi::xml_document document;
         if ((RegisterExists(registerPath) || CreateInitialRegister()) &&
             LoadRegister(document, registerPath)) {

@@ -10,7 +10,8 @@
 
 // The register of documents printed through the main window while backup is on: "printed.xml",
 // UTF-16 LE with a byte-order mark, one `print` element per document under `prints`. Every operation
-// loads and saves the whole file; a register that cannot be parsed is left as it is.
+// loads and saves the whole file. A register that cannot be parsed is moved aside whole
+// ("printed.xml.unreadable-<date>") when an entry is added, and a new one is started.
 class PrintedDocuments {
 public:
     // Content of a register that did not exist yet (after the byte-order mark).

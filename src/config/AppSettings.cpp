@@ -1,5 +1,6 @@
 #include "config/AppSettings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "platform/CodePage.h"
 #include "platform/NetworkAdapters.h"
 #include "platform/Unicode.h"
+#include "xml/EncodedXmlFile.h"
 #include "xml/XmlFile.h"
 
 namespace {
@@ -69,10 +71,13 @@ AppSettings& AppSettings::Instance() {
 
 bool AppSettings::Load(const std::string& filePath) {
     path = filePath;
-    pugi::xml_document document;
-    if (!document.load_file(filePath.c_str(), kParseOptions)) {
+    EncodedXmlFile file;
+    loadFailed = !file.Load(filePath, kParseOptions);
+    loadProblem = file.Problem();
+    if (loadFailed) {
         return false;
     }
+    const pugi::xml_document& document = file.Document();
     try {
         for (auto [query, field] :
              {std::pair{"//settings/local_port", &local_port}, std::pair{"//settings/pad_port", &pad_port},
@@ -121,11 +126,12 @@ bool AppSettings::Load(const std::string& filePath) {
 }
 
 bool AppSettings::Save() {
-    pugi::xml_document document;
-    const pugi::xml_parse_result loaded = document.load_file(path.c_str(), kParseOptions);
-    if (!loaded) {
+    // A file that could not be read is the person's to mend; writing the defaults over it would lose it.
+    EncodedXmlFile file;
+    if (loadFailed || !file.Load(path, kParseOptions)) {
         return false;
     }
+    pugi::xml_document& document = file.Document();
     try {
         for (auto [query, field] :
              {std::pair{"//settings/local_port", &local_port}, std::pair{"//settings/pad_port", &pad_port},
@@ -156,7 +162,7 @@ bool AppSettings::Save() {
         EventLog::Write("Saving settings failed.");
         return false;
     }
-    return XmlFile::SaveAtomically(document, path, loaded.encoding);
+    return file.SaveAtomically(path);
 }
 
 void AppSettings::SetAlias(const std::string& printerName, const std::string& alias) {
@@ -198,6 +204,11 @@ std::vector<std::string> AppSettings::GetPublishedPrinters() const {
         published.push_back(found == aliases.end() ? printer : found->second);
     }
     return published;
+}
+
+bool AppSettings::IsOffered(const std::string& printerName) const {
+    std::lock_guard guard(listLock);
+    return std::find(printers.begin(), printers.end(), printerName) != printers.end();
 }
 
 std::string AppSettings::GetMacForAddress(const std::string& ipv4Text) {

@@ -24,13 +24,19 @@ public:
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
 
+    // False when the file cannot be read, its encoding is unknown or it is not well-formed: the
+    // defaults stay, LoadProblem() says why, and Save() will not write over that file.
     bool Load(const std::string& filePath);
     bool Save();
+    const std::string& LoadProblem() const { return loadProblem; }
 
     void SetAlias(const std::string& printerName, const std::string& alias);
     std::string GetAlias(const std::string& printerName) const;
     std::string ResolvePrinterName(const std::string& name) const;
     std::vector<std::string> GetPublishedPrinters() const;
+    // Whether devices may print on `printerName` (a name that ResolvePrinterName gave): it is one of
+    // `printers`, exactly as written there.
+    bool IsOffered(const std::string& printerName) const;
     static std::string GetMacForAddress(const std::string& ipv4Text);
 
     std::vector<std::string> Printers() const;
@@ -51,6 +57,8 @@ public:
 private:
     void SetAliasLocked(const std::string& printerName, const std::string& alias);
 
+    bool loadFailed = false;
+    std::string loadProblem;
     mutable std::mutex listLock;
     std::vector<std::string> printers;
     std::map<std::string, std::string> aliases;

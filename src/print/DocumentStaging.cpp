@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -15,6 +18,8 @@
 #include "app/EventLog.h"
 #include "config/AppSettings.h"
 #include "platform/TickCount.h"
+#include "print/BrowserPrintOutcome.h"
+#include "print/DocumentNames.h"
 #include "print/HiddenProcess.h"
 #include "print/PdfPrinting.h"
 #include "print/PrintJobRecord.h"
@@ -30,6 +35,13 @@ constexpr std::size_t kDateBufferSize = 1024;
 constexpr mode_t kReceivedFileMode = 0644;
 // Enough for every request of one millisecond to get a folder of its own.
 constexpr int kMaxFolderSuffix = 1000;
+// A listing longer than this stands for more entries than an archive may hold.
+constexpr std::size_t kListingLimit = 16 * 1024 * 1024;
+// The line of the listing after which the entries follow, each with a "Size = " line.
+constexpr std::string_view kListingStart = "----------";
+constexpr std::string_view kSizeKey = "Size = ";
+// The archive program's exit codes from here on mean that unpacking failed.
+constexpr int kFirstFailureExitCode = 2;
 
 bool IsRegularFile(const std::filesystem::path& path) {
     struct stat info {};
@@ -57,6 +69,79 @@ std::string HexTick(std::uint32_t tick) {
     return text;
 }
 
+// What the archive program's listing says the archive holds.
+struct ArchiveListing {
+    std::size_t entries = 0;
+    // The sum of the sizes the entries declare; entries without a size (some single-file formats)
+    // are bounded while unpacking.
+    std::uint64_t bytes = 0;
+};
+
+ArchiveListing ParseListing(std::string_view listing) {
+    ArchiveListing result;
+    const std::size_t start = listing.find(kListingStart);
+    if (start == std::string_view::npos) {
+        return result;
+    }
+    listing.remove_prefix(start + kListingStart.size());
+    while (!listing.empty()) {
+        const std::size_t end = listing.find('\n');
+        const std::string_view line = listing.substr(0, end);
+        listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
+        if (!line.starts_with(kSizeKey)) {
+            continue;
+        }
+        ++result.entries;
+        std::uint64_t size = 0;
+        const std::string_view digits = line.substr(kSizeKey.size());
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), size).ec ==
+            std::errc::result_out_of_range) {
+            size = UINT64_MAX;
+        }
+        result.bytes = size > UINT64_MAX - result.bytes ? UINT64_MAX : result.bytes + size;
+    }
+    return result;
+}
+
+// Bytes held by the files below `folder`; links are not followed.
+std::uint64_t FolderBytes(const std::filesystem::path& folder) {
+    std::uint64_t total = 0;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        struct stat info {};
+        if (::lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            total += static_cast<std::uint64_t>(info.st_size);
+        }
+    }
+    return total;
+}
+
+// What may be unpacked into `folder`: the limit, or less when the disk has less room.
+std::uint64_t UnpackRoom(const std::filesystem::path& folder, std::uint64_t limit) {
+    struct statvfs disk {};
+    if (::statvfs(folder.c_str(), &disk) != 0) {
+        return limit;
+    }
+    const std::uint64_t free = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+    const std::uint64_t room =
+        free > DocumentStaging::kFreeSpaceMargin ? free - DocumentStaging::kFreeSpaceMargin : 0;
+    return std::min(limit, room);
+}
+
+// Removes what a refused archive left in `folder`, all but the received file itself.
+void ClearUnpacked(const std::filesystem::path& folder, const std::filesystem::path& keep) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->path() == keep) {
+            continue;
+        }
+        int removeError = 0;
+        DocumentStaging::RemoveFolder(it->path(), true, removeError);
+    }
+}
+
 } // namespace
 
 std::filesystem::path DocumentStaging::GetStagingRoot() {
@@ -80,16 +165,23 @@ void DocumentStaging::CreateJobFolder(std::filesystem::path& folder, std::uint32
             if (std::filesystem::create_directory(folder, error)) {
                 return;
             }
+            if (error && error != std::errc::file_exists) {
+                EventLog::Write("[ERROR] Unable to make %s: %s", folder.c_str(), error.message().c_str());
+                folder.clear();
+                return;
+            }
             folder = root / (name + "-" + std::to_string(suffix));
         }
         EventLog::Write("[ERROR] No free working folder for %s", name.c_str());
+        folder.clear();
         return;
     }
     folder = root / kSingleJobFolder;
     int error = 0;
     std::error_code exists;
+    // Everything an earlier archive left there goes, folders included: the staging folder is ours.
     if (std::filesystem::exists(std::filesystem::symlink_status(folder, exists)) &&
-        !RemoveFolder(folder, false, error)) {
+        !RemoveFolder(folder, true, error)) {
         EventLog::Write("Failed to RemoveDirectory %s : error %d", folder.c_str(), error);
     }
 }
@@ -131,8 +223,8 @@ bool DocumentStaging::RemoveFolder(const std::filesystem::path& path, bool recur
         error = errno;
         return false;
     }
-    // A link in place of the folder goes by itself; what it points at is not ours to delete.
-    if (S_ISLNK(info.st_mode)) {
+    // A link or file in place of the folder goes by itself; what a link points at is not ours to delete.
+    if (!S_ISDIR(info.st_mode)) {
         if (::unlink(path.c_str()) != 0) {
             error = errno;
             return false;
@@ -175,25 +267,86 @@ bool DocumentStaging::RemoveFolder(const std::filesystem::path& path, bool recur
 
 bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
                                      const std::filesystem::path& outputFolder,
-                                     std::chrono::milliseconds timeLimit) {
+                                     std::chrono::milliseconds timeLimit, std::uint64_t sizeLimit,
+                                     bool mayBeTheDocument) {
     const std::filesystem::path executableFolder = DataFolder::ExecutableFolder();
     const std::filesystem::path program = HiddenProcess::FindProgram(kArchiveProgram, executableFolder);
     if (program.empty()) {
         EventLog::Write("[ERROR] %s not found beside the program nor on PATH", kArchiveProgram);
         return false;
     }
+    const auto overran = [&] {
+        // What it left behind may be cut short; it must not be printed as the document.
+        EventLog::Write("[ERROR] %s stopped after %lld ms on %s", kArchiveProgram,
+                        static_cast<long long>(timeLimit.count()), archive.c_str());
+        return false;
+    };
+
     // "-p" with an empty password: an encrypted archive fails at once instead of asking for one.
-    const std::vector<std::string> arguments = {"e", archive.string(), "-y", "-p",
-                                                "-o" + outputFolder.string()};
+    std::string listing;
     int exitCode = 0;
-    if (!HiddenProcess::RunHiddenProcess(program, arguments, executableFolder, true, exitCode, timeLimit)) {
+    if (!HiddenProcess::RunForOutput(program, {"l", "-slt", "-p", archive.string()}, executableFolder,
+                                     exitCode, listing, kListingLimit, timeLimit)) {
         EventLog::Write("[ERROR] Unable to start %s", program.c_str());
         return false;
     }
     if (exitCode == HiddenProcess::kTimedOut) {
-        // What it left behind may be cut short; it must not be printed as the document.
-        EventLog::Write("[ERROR] %s stopped after %lld ms on %s", kArchiveProgram,
-                        static_cast<long long>(timeLimit.count()), archive.c_str());
+        return overran();
+    }
+    if (exitCode == HiddenProcess::kStopped) {
+        EventLog::Write("[ERROR] %s refused: it lists more than %zu entries", archive.c_str(), kEntryLimit);
+        return false;
+    }
+    if (exitCode >= kFirstFailureExitCode || exitCode < 0) {
+        if (mayBeTheDocument) {
+            // Sent as it is, without an archive around it.
+            return true;
+        }
+        EventLog::Write("[ERROR] %s refused: %s cannot read it (code %d)", archive.c_str(), kArchiveProgram,
+                        exitCode);
+        return false;
+    }
+    const ArchiveListing content = ParseListing(listing);
+    const std::uint64_t room = UnpackRoom(outputFolder, sizeLimit);
+    if (content.entries > kEntryLimit) {
+        EventLog::Write("[ERROR] %s refused: it holds %zu entries, more than the %zu allowed",
+                        archive.c_str(), content.entries, kEntryLimit);
+        return false;
+    }
+    if (content.bytes > room) {
+        EventLog::Write("[ERROR] %s refused: it would unpack %llu bytes, more than the %llu allowed",
+                        archive.c_str(), static_cast<unsigned long long>(content.bytes),
+                        static_cast<unsigned long long>(room));
+        return false;
+    }
+
+    // Sizes the archive does not declare, or declares falsely, are held to the same room.
+    const std::uint64_t before = FolderBytes(outputFolder);
+    bool outgrown = false;
+    const std::vector<std::string> arguments = {"e", archive.string(), "-y", "-p",
+                                                "-o" + outputFolder.string()};
+    if (!HiddenProcess::RunHiddenProcess(program, arguments, executableFolder, true, exitCode, timeLimit,
+                                         [&] {
+                                             outgrown = FolderBytes(outputFolder) - before > room;
+                                             return !outgrown;
+                                         })) {
+        EventLog::Write("[ERROR] Unable to start %s", program.c_str());
+        return false;
+    }
+    if (exitCode == HiddenProcess::kStopped && outgrown) {
+        EventLog::Write("[ERROR] %s refused: it unpacked more than the %llu bytes allowed", archive.c_str(),
+                        static_cast<unsigned long long>(room));
+        ClearUnpacked(outputFolder, archive);
+        return false;
+    }
+    if (exitCode == HiddenProcess::kTimedOut) {
+        ClearUnpacked(outputFolder, archive);
+        return overran();
+    }
+    if (exitCode >= kFirstFailureExitCode || exitCode < 0) {
+        // A truncated or damaged archive leaves documents cut short.
+        EventLog::Write("[ERROR] %s ended with code %d on %s", kArchiveProgram, exitCode, archive.c_str());
+        ClearUnpacked(outputFolder, archive);
         return false;
     }
     if (exitCode != 0) {
@@ -216,24 +369,11 @@ std::string DocumentStaging::FormatPrintDate() {
 }
 
 bool DocumentStaging::IsPdfName(std::string_view name) {
-    constexpr std::string_view kPdf = ".PDF";
-    if (name.size() < kPdf.size()) {
-        return false;
-    }
-    for (std::size_t at = 0; at + kPdf.size() <= name.size(); ++at) {
-        if (std::equal(
-                kPdf.begin(), kPdf.end(), name.begin() + static_cast<std::ptrdiff_t>(at),
-                [](char wanted, char c) { return wanted == (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c); })) {
-            return true;
-        }
-    }
-    return false;
+    return DocumentNames::IsPdfName(name);
 }
 
 bool DocumentStaging::IsPlainFileName(std::string_view name) {
-    return !name.empty() && name != "." && name.find('/') == std::string_view::npos &&
-           name.find('\\') == std::string_view::npos && name.find("..") == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
+    return DocumentNames::IsPlainFileName(name);
 }
 
 int DocumentStaging::PrintReceivedDocument(const std::string& receivedFileName,
@@ -241,14 +381,17 @@ int DocumentStaging::PrintReceivedDocument(const std::string& receivedFileName,
                                            int copies, const std::filesystem::path& workingFolder,
                                            std::uint32_t tick, IMainWindowPort* mainWindow,
                                            std::uint32_t& printerStatus) {
-    // Jobs the spooler shows from before this moment belong to earlier requests.
-    const std::time_t requestTime = std::time(nullptr);
-    if (workingFolder.empty() || !IsPlainFileName(receivedFileName)) {
+    if (workingFolder.empty() || !IsPlainFileName(receivedFileName) ||
+        !IsRegularFile(workingFolder / receivedFileName)) {
+        // When the data folder is to blame, the person running the server hears the real cause.
+        DataFolder::ReportWriteProblem();
         return kResultReceivedFileMissing;
     }
     const std::filesystem::path receivedFile = workingFolder / receivedFileName;
-    if (!IsRegularFile(receivedFile)) {
-        return kResultReceivedFileMissing;
+    if (!AppSettings::Instance().IsOffered(printerName)) {
+        EventLog::Write("[ERROR] %s is not a printer offered to devices", printerName.c_str());
+        printerStatus = PrinterStatus::kNotAvailable;
+        return kResultPrintFailed;
     }
 
     if (mainWindow != nullptr && MainWindowFlags::shown && MainWindowFlags::previewIsPdf) {
@@ -256,44 +399,48 @@ int DocumentStaging::PrintReceivedDocument(const std::string& receivedFileName,
         std::this_thread::sleep_for(kWaitingPagePause);
     }
 
-    if (!ExtractArchive(receivedFile, workingFolder)) {
+    const bool sentAsItIs = receivedFileName == documentName;
+    if (!ExtractArchive(receivedFile, workingFolder, kExtractTimeLimit, kUnpackLimit, sentAsItIs)) {
         return kResultDecompressFailed;
     }
     if (!IsPlainFileName(documentName)) {
         return kResultDocumentMissing;
     }
-    // A missing PDF name does not stop the request: the PDF road prints whatever PDF files there are.
-    const bool documentThere = IsRegularFile(workingFolder / documentName);
-    if (!documentThere && !IsPdfName(documentName)) {
+    // The document is found whatever the letter case of its name, and opened by its real name. A
+    // missing PDF name does not stop the request: the PDF road prints whatever PDF files there are.
+    const std::optional<std::string> document = DocumentNames::FindRegularFile(workingFolder, documentName);
+    if (!document && !IsPdfName(documentName)) {
         return kResultDocumentMissing;
     }
 
     // An archive named after its PDF is not printed itself; a PDF sent without an archive still is.
-    const std::string archiveName = receivedFileName == documentName ? std::string() : receivedFileName;
+    const std::string archiveName = sentAsItIs ? std::string() : receivedFileName;
     int roadResult = 0;
     if (FolderHasPdf(workingFolder, archiveName)) {
-        roadResult = PdfPrinting::PrintPdfDocuments(printerName, documentName, copies, printerStatus,
-                                                    workingFolder, requestTime, archiveName);
+        roadResult = PdfPrinting::PrintPdfDocuments(printerName, document.value_or(documentName), copies,
+                                                    printerStatus, workingFolder, archiveName);
     } else {
-        if (!documentThere) {
+        if (!document) {
             return kResultDocumentMissing;
         }
-        // A job of the same name from the previous request may carry the same second; it must not
-        // count for this one.
-        const int lastJobId = PrintQueueWatch::LastJobId(printerName, requestTime);
-        if (mainWindow != nullptr) {
-            auto record = std::make_unique<PrintJobRecord>();
-            record->printerName = printerName;
-            record->receivedFileName = receivedFileName;
-            record->documentName = documentName;
-            record->copies = copies;
-            record->workingFolder = workingFolder.string();
-            record->date = FormatPrintDate();
-            record->id = tick;
-            mainWindow->PostPrintDocument(std::move(record));
-        }
-        roadResult = PrintQueueWatch::WaitForPrinterResult(printerName, documentName, printerStatus,
-                                                           requestTime, lastJobId);
+        roadResult = PrintQueueWatch::WaitForPrinterResult(
+            printerName, *document, printerStatus, [&]() -> std::shared_ptr<BrowserPrintOutcome> {
+                if (mainWindow == nullptr) {
+                    return nullptr;
+                }
+                auto record = std::make_unique<PrintJobRecord>();
+                record->printerName = printerName;
+                record->receivedFileName = receivedFileName;
+                record->documentName = *document;
+                record->copies = copies;
+                record->workingFolder = workingFolder.string();
+                record->date = FormatPrintDate();
+                record->id = tick;
+                record->outcome = std::make_shared<BrowserPrintOutcome>();
+                std::shared_ptr<BrowserPrintOutcome> outcome = record->outcome;
+                mainWindow->PostPrintDocument(std::move(record));
+                return outcome;
+            });
     }
     if (roadResult == 0) {
         return kResultPrintFailed;

@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <functional>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 
 #include "app/EventLog.h"
+#include "print/BrowserPrintOutcome.h"
 #include "print/PrinterStatus.h"
 #include "print/Spooler.h"
 #include "print/WatchThread.h"
@@ -62,15 +67,86 @@ private:
     std::optional<std::chrono::steady_clock::time_point> since;
 };
 
+// What the last poll found of a request's jobs, read by the starter when the watch time is over.
+struct JobsVerdict {
+    std::mutex lock;
+    // A poll got an answer from the spooler.
+    bool asked = false;
+    // Every job had ended well or was waiting or printing without error, on a usable printer.
+    bool accepted = false;
+};
+
+// One look at the printer and at the jobs `jobIds` (all of one printer): true when the watch is over,
+// because every job ended well, or one failed or the printer shows an error (the shared printer
+// status then holds why).
+bool JudgeJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot, ConnectingClock& connecting,
+               const std::vector<int>& jobIds, const std::string& documentName, JobsVerdict& verdict) {
+    if (jobIds.empty()) {
+        std::lock_guard guard(verdict.lock);
+        verdict.asked = verdict.accepted = true;
+        return true;
+    }
+    snapshot.firstJobId = *std::min_element(jobIds.begin(), jobIds.end());
+    if (!PrintQueueWatch::RefreshPrinterJobs(spooler, snapshot)) {
+        return false;
+    }
+    bool failed = false;
+    const std::uint32_t printerStatus = connecting.StatusOf(snapshot);
+    PrinterStatus& shared = PrinterStatus::Shared();
+    if (PrinterStatus::IsError(printerStatus)) {
+        shared.Set(printerStatus);
+        EventLog::Write("nPrinterNotUsable: found printer error status: %d", static_cast<int>(printerStatus));
+        failed = true;
+    }
+
+    PrinterJobsSnapshot ours;
+    ours.printerName = snapshot.printerName;
+    std::copy_if(snapshot.jobs.begin(), snapshot.jobs.end(), std::back_inserter(ours.jobs),
+                 [&](const PrintJobEntry& job) {
+                     return std::find(jobIds.begin(), jobIds.end(), job.jobId) != jobIds.end();
+                 });
+    if (!documentName.empty()) {
+        PrintQueueWatch::FindDocumentJob(ours, documentName);
+    }
+    {
+        std::lock_guard guard(shared.Lock());
+        if (PrintQueueWatch::FindFailedJob(ours)) {
+            EventLog::Write("nCheckJobsStatusFailed: found a job with error status: %d",
+                            static_cast<int>(shared.ValueLocked()));
+            failed = true;
+        }
+    }
+    // A job the spooler no longer lists has left it: kept without history, or purged.
+    const std::size_t waiting = static_cast<std::size_t>(
+        std::count_if(ours.jobs.begin(), ours.jobs.end(),
+                      [](const PrintJobEntry& job) { return (job.status & PrintJobEntry::kPrinted) == 0; }));
+    {
+        std::lock_guard guard(verdict.lock);
+        verdict.asked = true;
+        verdict.accepted = !failed;
+    }
+    return failed || waiting == 0;
+}
+
+// Runs `poll` on a watch thread until it is done or `limit` has passed; true when it ended in time.
+bool WatchUntil(std::function<bool()> poll, std::chrono::milliseconds limit) {
+    WatchThread watch(std::move(poll));
+    if (watch.WaitFinished(limit)) {
+        return true;
+    }
+    watch.StopAndJoin(PrintQueueWatch::kWatchGrace);
+    return false;
+}
+
 } // namespace
 
-bool PrintQueueWatch::RefreshPrinterJobs(PrinterJobsSnapshot& snapshot) {
-    const std::optional<Spooler::PrinterInfo> printer = Spooler::GetPrinter(snapshot.printerName);
+bool PrintQueueWatch::RefreshPrinterJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot) {
+    const std::optional<Spooler::PrinterInfo> printer = spooler.Printer(snapshot.printerName);
     if (!printer) {
         return false;
     }
     const std::optional<std::vector<Spooler::JobInfo>> jobs =
-        Spooler::GetJobs(snapshot.printerName, snapshot.since);
+        spooler.Jobs(snapshot.printerName, snapshot.firstJobId);
     if (!jobs) {
         return false;
     }
@@ -79,9 +155,6 @@ bool PrintQueueWatch::RefreshPrinterJobs(PrinterJobsSnapshot& snapshot) {
     snapshot.queuedJobCount = printer->queuedJobCount;
     snapshot.jobs.clear();
     for (const Spooler::JobInfo& job : *jobs) {
-        if (job.id <= snapshot.afterJobId) {
-            continue;
-        }
         PrintJobEntry entry;
         entry.jobId = job.id;
         entry.documentName = job.name;
@@ -97,6 +170,11 @@ bool PrintQueueWatch::RefreshPrinterJobs(PrinterJobsSnapshot& snapshot) {
     }
     snapshot.jobCount = static_cast<int>(snapshot.jobs.size());
     return true;
+}
+
+bool PrintQueueWatch::RefreshPrinterJobs(PrinterJobsSnapshot& snapshot) {
+    Spooler spooler;
+    return RefreshPrinterJobs(spooler, snapshot);
 }
 
 std::string PrintQueueWatch::JobStatusText(std::uint32_t jobStatus) {
@@ -161,114 +239,77 @@ bool PrintQueueWatch::FindFailedJob(const PrinterJobsSnapshot& snapshot) {
     return false;
 }
 
-int PrintQueueWatch::WaitForBrowserJob(const std::string& printerName, const std::string& documentName,
-                                       std::time_t since, int afterJobId) {
+bool PrintQueueWatch::WatchSubmittedJobs(const std::shared_ptr<Spooler>& spooler,
+                                         const std::string& printerName, const std::vector<int>& jobIds,
+                                         std::chrono::milliseconds limit) {
     auto snapshot = std::make_shared<PrinterJobsSnapshot>();
     snapshot->printerName = printerName;
-    snapshot->since = since;
-    snapshot->afterJobId = afterJobId;
-    WatchThread watch([snapshot, documentName] {
-        if (!RefreshPrinterJobs(*snapshot)) {
-            return false;
-        }
-        const std::uint32_t status = FindDocumentJob(*snapshot, documentName);
-        // A short job may have completed before the first look: it has printed all the same.
-        if ((status & (PrintJobEntry::kPrinting | PrintJobEntry::kPrinted)) != 0) {
-            return true;
-        }
-        const std::uint32_t failed = FailedJobPrinterStatus(status);
-        if (failed != 0) {
-            PrinterStatus::Shared().Set(failed);
-            EventLog::Write("nCheckJobsStatusFailed: found a job with error status: %d",
-                            static_cast<int>(failed));
-            return true;
-        }
+    auto connecting = std::make_shared<ConnectingClock>();
+    auto verdict = std::make_shared<JobsVerdict>();
+    WatchUntil([spooler, snapshot, connecting, verdict,
+                jobIds] { return JudgeJobs(*spooler, *snapshot, *connecting, jobIds, {}, *verdict); },
+               limit);
+    std::lock_guard guard(verdict->lock);
+    if (!verdict->asked) {
         return false;
-    });
-    if (watch.WaitFinished(kBrowserWatchLimit)) {
-        return 1;
     }
-    watch.StopAndJoin(kWatchGrace);
-    return 0;
+    if (verdict->accepted) {
+        // Jobs still queued at the end have been taken by the spooler and print in their turn.
+        EventLog::Write("ALL PDF JOBS IN QUEUE, --> PRINT SUCCESS");
+    }
+    return true;
 }
 
-int PrintQueueWatch::WaitForPrinterResult(const std::string& printerName, const std::string& documentName,
-                                          std::uint32_t& printerStatus, std::time_t since, int afterJobId) {
+int PrintQueueWatch::WaitForBrowserJob(const std::shared_ptr<Spooler>& spooler,
+                                       const std::string& printerName, const std::string& documentName,
+                                       const std::shared_ptr<BrowserPrintOutcome>& outcome,
+                                       std::chrono::milliseconds limit) {
+    if (!outcome) {
+        // Nobody will print the document.
+        return 0;
+    }
+    auto snapshot = std::make_shared<PrinterJobsSnapshot>();
+    snapshot->printerName = printerName;
+    auto connecting = std::make_shared<ConnectingClock>();
+    auto verdict = std::make_shared<JobsVerdict>();
+    auto pageFailed = std::make_shared<std::atomic<bool>>(false);
+    WatchUntil(
+        [spooler, snapshot, connecting, verdict, pageFailed, outcome, documentName] {
+            const std::optional<BrowserPrintOutcome::Result> page = outcome->Get();
+            if (!page) {
+                return false;
+            }
+            if (!page->printed) {
+                *pageFailed = true;
+                return true;
+            }
+            return JudgeJobs(*spooler, *snapshot, *connecting, page->jobIds, documentName, *verdict);
+        },
+        limit);
+    std::lock_guard guard(verdict->lock);
+    return !*pageFailed && verdict->asked ? 1 : 0;
+}
+
+int PrintQueueWatch::WaitForPrinterResult(
+    const std::string& printerName, const std::string& documentName, std::uint32_t& printerStatus,
+    const std::function<std::shared_ptr<BrowserPrintOutcome>()>& handOver) {
     PrinterStatus::Shared().Set(0);
-    const std::optional<Spooler::PrinterInfo> printer = Spooler::GetPrinter(printerName);
+    auto spooler = std::make_shared<Spooler>();
+    const std::optional<Spooler::PrinterInfo> printer = spooler->Printer(printerName);
     if (!printer) {
         EventLog::Write("Unable to open printer %s", printerName.c_str());
+        spooler->ReportIfUnreachable();
         return 0;
     }
     EventLog::Write("Waiting for printer result ...");
     if (PrinterStatus::IsError(printer->status)) {
+        // Checked before the document is handed over: a paused queue would print it later.
         printerStatus = printer->status;
         PrinterStatus::Shared().Set(printer->status);
         return 4;
     }
-    const int result = WaitForBrowserJob(printerName, documentName, since, afterJobId);
+    const std::shared_ptr<BrowserPrintOutcome> outcome = handOver();
+    const int result = WaitForBrowserJob(spooler, printerName, documentName, outcome);
     EventLog::Write("Print done with code %d", result);
     return result;
-}
-
-int PrintQueueWatch::LastJobId(const std::string& printerName, std::time_t since) {
-    int last = 0;
-    if (const std::optional<std::vector<Spooler::JobInfo>> jobs = Spooler::GetJobs(printerName, since)) {
-        for (const Spooler::JobInfo& job : *jobs) {
-            last = std::max(last, job.id);
-        }
-    }
-    return last;
-}
-
-bool PrintQueueWatch::WatchSubmittedJobs(const std::string& printerName, const std::vector<int>& jobIds,
-                                         std::time_t since, std::chrono::milliseconds limit) {
-    auto snapshot = std::make_shared<PrinterJobsSnapshot>();
-    snapshot->printerName = printerName;
-    snapshot->since = since;
-    auto connecting = std::make_shared<ConnectingClock>();
-    WatchThread watch([snapshot, connecting, jobIds] {
-        if (!RefreshPrinterJobs(*snapshot)) {
-            return false;
-        }
-        bool done = false;
-        const std::uint32_t printerStatus = connecting->StatusOf(*snapshot);
-        PrinterStatus& shared = PrinterStatus::Shared();
-        if (PrinterStatus::IsError(printerStatus)) {
-            shared.Set(printerStatus);
-            EventLog::Write("nPrinterNotUsable: found printer error status: %d",
-                            static_cast<int>(printerStatus));
-            done = true;
-        }
-
-        PrinterJobsSnapshot ours;
-        ours.printerName = snapshot->printerName;
-        std::copy_if(snapshot->jobs.begin(), snapshot->jobs.end(), std::back_inserter(ours.jobs),
-                     [&](const PrintJobEntry& job) {
-                         return std::find(jobIds.begin(), jobIds.end(), job.jobId) != jobIds.end();
-                     });
-        {
-            std::lock_guard guard(shared.Lock());
-            if (FindFailedJob(ours)) {
-                EventLog::Write("nCheckJobsStatusFailed: found a job with error status: %d",
-                                static_cast<int>(shared.ValueLocked()));
-                done = true;
-            }
-        }
-
-        const std::size_t started = static_cast<std::size_t>(
-            std::count_if(ours.jobs.begin(), ours.jobs.end(), [](const PrintJobEntry& job) {
-                return (job.status & (PrintJobEntry::kPrinting | PrintJobEntry::kPrinted)) != 0;
-            }));
-        if (!done && started == jobIds.size()) {
-            EventLog::Write("ALL PDF JOBS IN QUEUE, --> PRINT SUCCESS");
-            done = true;
-        }
-        return done;
-    });
-    if (watch.WaitFinished(limit)) {
-        return true;
-    }
-    watch.StopAndJoin(kWatchGrace);
-    return false;
 }

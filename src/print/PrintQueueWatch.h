@@ -2,14 +2,19 @@
 
 #include <chrono>
 #include <cstdint>
-#include <ctime>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "print/PrinterJobsSnapshot.h"
 
-// Judges a print by watching the spooler: the printer's status and its jobs. The result of a request
-// is decided by the shared printer status (PrinterStatus::Shared()).
+class BrowserPrintOutcome;
+class Spooler;
+
+// Judges a print by watching the spooler: the printer's status and the jobs the request submitted,
+// asked for by their ids. The result of a request is decided by the shared printer status
+// (PrinterStatus::Shared()).
 class PrintQueueWatch {
 public:
     static constexpr std::chrono::milliseconds kBrowserWatchLimit{30000};
@@ -17,8 +22,9 @@ public:
     // A device the scheduler keeps trying to reach for this long counts as offline.
     static constexpr std::chrono::milliseconds kConnectingLimit{5000};
 
-    // Re-reads the printer and its jobs since `snapshot.since`; leaves the snapshot as it was and
-    // returns false when the spooler cannot be asked.
+    // Re-reads the printer and its jobs from `snapshot.firstJobId` on; leaves the snapshot as it was
+    // and returns false when the spooler cannot be asked.
+    static bool RefreshPrinterJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot);
     static bool RefreshPrinterJobs(PrinterJobsSnapshot& snapshot);
     // "Spooling - Printing" and so on, for the log.
     static std::string JobStatusText(std::uint32_t jobStatus);
@@ -31,20 +37,25 @@ public:
     // Stores the status of the first failed job in the shared printer status; the caller holds its lock.
     static bool FindFailedJob(const PrinterJobsSnapshot& snapshot);
 
-    // Watches for a job of the document created since `since` that prints or has printed; a job of
-    // it that failed ends the watch with its status in the shared printer status. 1 when the watch
-    // ended within its limit, 0 otherwise.
-    static int WaitForBrowserJob(const std::string& printerName, const std::string& documentName,
-                                 std::time_t since, int afterJobId = 0);
-    // The browser road's wait: 0 the printer cannot be watched or nothing happened in time, 1 the
-    // watch ended in time, 4 the printer was in an error state (its status in `printerStatus`).
+    // The PDF road's watch over the jobs it submitted. Each job counts until it has completed (or left
+    // the spooler, which keeps no history of it) or ended aborted, canceled or stopped; a failed job
+    // or a printer error ends the watch with that status in the shared printer status. Jobs still
+    // waiting or printing without error when `limit` is reached have been accepted by the spooler.
+    // True when the jobs were judged, false when the spooler could not be asked.
+    static bool WatchSubmittedJobs(const std::shared_ptr<Spooler>& spooler, const std::string& printerName,
+                                   const std::vector<int>& jobIds, std::chrono::milliseconds limit);
+    // The browser road's watch: waits for the preview page to report the jobs it made of the
+    // document, then judges them as above. 1 when they were judged, 0 when the page could not print
+    // the document, nothing was reported in time, or the spooler could not be asked.
+    static int WaitForBrowserJob(const std::shared_ptr<Spooler>& spooler, const std::string& printerName,
+                                 const std::string& documentName,
+                                 const std::shared_ptr<BrowserPrintOutcome>& outcome,
+                                 std::chrono::milliseconds limit = kBrowserWatchLimit);
+    // The browser road: checks the printer before anything is handed over, then calls `handOver` (which
+    // posts the record to the preview page and returns where the page reports) and waits. 0 the
+    // printer cannot be watched or nothing happened in time, 1 the watch ended in time, 4 the printer
+    // was in an error state (its status in `printerStatus`; nothing was handed over).
     static int WaitForPrinterResult(const std::string& printerName, const std::string& documentName,
-                                    std::uint32_t& printerStatus, std::time_t since, int afterJobId = 0);
-    // The highest id among the printer's jobs created since `since`, 0 when there is none or the
-    // spooler cannot be asked. Taken before a document is handed over, it marks the jobs to ignore.
-    static int LastJobId(const std::string& printerName, std::time_t since);
-    // The PDF road's watch over the jobs it submitted: ends when each reached processing or
-    // completed, or when one failed or the printer shows an error. True when it ended within `limit`.
-    static bool WatchSubmittedJobs(const std::string& printerName, const std::vector<int>& jobIds,
-                                   std::time_t since, std::chrono::milliseconds limit);
+                                    std::uint32_t& printerStatus,
+                                    const std::function<std::shared_ptr<BrowserPrintOutcome>()>& handOver);
 };

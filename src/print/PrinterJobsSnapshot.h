@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -10,11 +9,8 @@
 // A printer and its jobs as the spooler showed them at the last refresh.
 struct PrinterJobsSnapshot {
     std::string printerName;
-    // Jobs created before this moment belong to earlier requests and are left out.
-    std::time_t since = 0;
-    // Jobs up to this id were there before the request; the clock alone cannot tell them apart from
-    // the request's own jobs when both come within one second.
-    int afterJobId = 0;
+    // Jobs with a lower id belong to earlier requests and are not asked for (0: all jobs).
+    int firstJobId = 0;
     std::uint32_t printerStatus = 0;
     // The scheduler is trying to reach the device.
     bool connecting = false;

@@ -3,12 +3,17 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The seam to the print spooler (CUPS). Nothing outside src/print/Spooler*.cpp includes a CUPS header.
-// Every call fails cleanly (a result and the spooler's error text) when the scheduler is not reachable.
+// One object holds one connection to the scheduler, made on first use and kept for the object's life,
+// so that a print request asks everything over one connection. Every call fails cleanly (a result and
+// the error text) when the scheduler is not reachable. One thread at a time uses an object.
 class Spooler {
 public:
     // IPP printer states and job states, as the scheduler reports them.
@@ -48,28 +53,42 @@ public:
         std::time_t created = 0;
     };
 
-    // Submits one file as one job on `printer` with `copies` copies and `jobName` as the job's
-    // name. Returns the job id, 0 when the spooler refused it or is not reachable.
+    Spooler();
+    ~Spooler();
+    Spooler(const Spooler&) = delete;
+    Spooler& operator=(const Spooler&) = delete;
+
+    // Submits one file, or a document held in memory, as one job with `copies` copies and `jobName`
+    // as the job's name. Returns the job id, 0 when the spooler refused it or is not reachable.
+    int Submit(const std::string& printer, const std::filesystem::path& file, const std::string& jobName,
+               int copies);
+    int SubmitPdf(const std::string& printer, std::string_view pdf, const std::string& jobName, int copies);
+    // The attributes of one printer; nothing when it is unknown or the scheduler unreachable.
+    std::optional<PrinterInfo> Printer(const std::string& printer);
+    // The printer's jobs with an id of at least `firstJobId` (0: all), completed ones included (as
+    // long as the scheduler keeps them), oldest first; nothing when the scheduler cannot be asked.
+    std::optional<std::vector<JobInfo>> Jobs(const std::string& printer, int firstJobId);
+    // Names of the destinations the scheduler offers.
+    std::optional<std::vector<std::string>> Destinations();
+
+    // Connects now; false (and the error recorded) when the scheduler cannot be reached.
+    bool Reachable() { return Connect() != nullptr; }
+    // Whether the last failed call could not reach the scheduler at all.
+    bool Unreachable() const { return unreachable; }
+    // The scheduler's status code and text of the last failed call.
+    int ErrorCode() const { return errorCode; }
+    const std::string& ErrorText() const { return errorText; }
+    // Tells the person running the server, when the last failed call could not reach the scheduler.
+    void ReportIfUnreachable() const;
+    // The scheduler this process talks to: a socket path, or a host with its port.
+    static std::string ServerName();
+
+    // One-call conveniences, each on a connection of its own.
     static int SubmitFile(const std::string& printer, const std::filesystem::path& file,
                           const std::string& jobName, int copies);
-
-    // The printer's attributes; nothing when the printer is unknown or the scheduler unreachable.
     static std::optional<PrinterInfo> GetPrinter(const std::string& printer);
-    // Every job of the printer created at `since` or later, completed ones included, oldest first;
-    // nothing when the scheduler cannot be asked.
-    static std::optional<std::vector<JobInfo>> GetJobs(const std::string& printer, std::time_t since);
-    // Names of the destinations the scheduler offers.
+    static std::optional<std::vector<JobInfo>> GetJobs(const std::string& printer, int firstJobId);
     static std::optional<std::vector<std::string>> GetDestinations();
-
-    // The per-user default destination ("" when none is set); nothing when it cannot be read.
-    static std::optional<std::string> GetDefaultDestination();
-    // Makes `printer` the per-user default destination ("" clears it). False when the printer is
-    // unknown or the setting cannot be written.
-    static bool SetDefaultDestination(const std::string& printer);
-
-    // The spooler's code and text for the last failed call of this thread.
-    static int LastErrorCode();
-    static std::string LastErrorText();
 
     // Printer status word from the scheduler's printer-state, printer-state-reasons and
     // printer-is-accepting-jobs (connecting-to-device is left to the caller, who knows how long it lasts).
@@ -78,4 +97,22 @@ public:
     // Job status word from the scheduler's job-state.
     static std::uint32_t JobStatusWord(int jobState);
     static bool IsFailedJobState(int jobState);
+    // Completed, or failed: the job will not change any more.
+    static bool IsFinalJobState(int jobState);
+
+private:
+    struct Connection;
+    // Hands the document to `write` piece by piece; false when it could not be read or written.
+    using DocumentWriter = std::function<bool(const std::function<bool(std::string_view)>& write)>;
+
+    int SubmitDocument(const std::string& printer, const DocumentWriter& document, const std::string& jobName,
+                       int copies, const char* format);
+    // Null when the scheduler cannot be reached (the error is then recorded).
+    Connection* Connect();
+    void RecordFailure();
+
+    std::unique_ptr<Connection> connection;
+    bool unreachable = false;
+    int errorCode = 0;
+    std::string errorText;
 };

@@ -16,7 +16,7 @@ WatchThread::~WatchThread() {
 }
 
 void WatchThread::Run(const std::shared_ptr<State>& state, const std::function<bool()>& poll) {
-    for (;;) {
+    for (std::size_t round = 0;; ++round) {
         {
             std::lock_guard guard(state->lock);
             if (state->stopRequested) {
@@ -28,7 +28,9 @@ void WatchThread::Run(const std::shared_ptr<State>& state, const std::function<b
         if (done) {
             state->stopRequested = true;
         }
-        if (state->changed.wait_for(guard, kPollInterval, [&] { return state->stopRequested; })) {
+        const std::chrono::milliseconds pause =
+            round < kFirstPollIntervals.size() ? kFirstPollIntervals[round] : kPollInterval;
+        if (state->changed.wait_for(guard, pause, [&] { return state->stopRequested; })) {
             break;
         }
     }

@@ -7,11 +7,12 @@
 #include <utility>
 
 #include "app/DataFolder.h"
+#include "app/EventLog.h"
+#include "app/StartupChecks.h"
 #include "archive/PrintedDocuments.h"
 #include "archive/gui/CBrowserDlg.h"
 #include "config/AppSettings.h"
 #include "platform/Unicode.h"
-#include "print/DefaultPrinter.h"
 #include "ui/MainWindowFlags.h"
 
 namespace {
@@ -44,8 +45,12 @@ void MainWindowController::Initialise() {
 void MainWindowController::LoadSettings() {
     // Without a data folder the program runs on defaults: never a settings file of the current folder.
     const std::filesystem::path dataFolder = DataFolder::Path();
-    AppSettings::Instance().Load(dataFolder.empty() ? std::string()
-                                                    : (dataFolder / kSettingsFileName).string());
+    AppSettings& settings = AppSettings::Instance();
+    if (!dataFolder.empty() && !settings.Load((dataFolder / kSettingsFileName).string())) {
+        StartupChecks::ReportSettings(settings);
+    }
+    StartupChecks::ReportDataFolder();
+    StartupChecks::ReportSpooler();
 }
 
 void MainWindowController::Start() {
@@ -120,8 +125,9 @@ void MainWindowController::HandlePrintDocument(std::unique_ptr<PrintJobRecord> r
     emit printJobReceived();
     const bool isPdf = AsciiUpper(record->documentName).find(kPdfMarker) != std::string::npos;
     MainWindowFlags::previewIsPdf = isPdf;
-    // The preview page restores the default once it has printed.
-    DefaultPrinter::SwitchDefaultPrinter(record->printerName);
+    // The preview page prints on the record's printer by name; the user's default stays theirs.
+    EventLog::Write("Printing %s on %s, the default printer is left as it is", record->documentName.c_str(),
+                    record->printerName.c_str());
     const std::string document = DocumentPath(*record);
     emit navigateRequested(QString::fromStdString(document));
     currentDocument = isPdf ? DataFolder::WaitingPage().string() : document;

@@ -24,7 +24,9 @@ public:
     explicit MainWindowController(ITraceSink* traceSink, QObject* parent = nullptr);
     ~MainWindowController() override;
 
-    // Loads the settings from the data folder and starts the network service.
+    // Loads the settings from the data folder, says what keeps the server from printing (settings that
+    // cannot be read, a data folder that cannot be written, a spooler out of reach) and starts the
+    // network service.
     void Initialise();
     // The steps of Initialise, for the desktop window, which makes its windows in between: the
     // settings (the interface language among them), then the network service.
@@ -39,8 +41,8 @@ public:
     void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) override;
     bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) override;
 
-    // GUI thread: a print-job record reaches the main window. Switches the default printer, hands a
-    // copy to the preview page of the record's printer and, with backup on, records the document.
+    // GUI thread: a print-job record reaches the main window. Hands a copy to the preview page of the
+    // record's printer and, with backup on, records the document.
     void HandlePrintDocument(std::unique_ptr<PrintJobRecord> record);
     // GUI thread: the main window's browser shows the waiting page.
     void HandleShowWaitingPage(bool refresh);

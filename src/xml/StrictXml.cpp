@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Unicode.h"
@@ -70,36 +72,48 @@ template <typename Setter> bool DecodeValue(const char* raw, Setter set) {
     return set(decoded.c_str());
 }
 
-bool CheckAttributes(pugi::xml_node element) {
+constexpr const char* kBadReference =
+    "a bare \"&\", an undefined entity or a reference to no legal character";
+
+// Why the element's attributes are not well-formed; null when they are.
+const char* CheckAttributes(pugi::xml_node element) {
     std::vector<std::string_view> names;
     for (pugi::xml_attribute attribute : element.attributes()) {
-        if (std::strchr(attribute.value(), '<') != nullptr ||
-            !DecodeValue(attribute.value(), [&](const char* value) { return attribute.set_value(value); })) {
-            return false;
+        if (std::strchr(attribute.value(), '<') != nullptr) {
+            return "\"<\" in an attribute value";
+        }
+        if (!DecodeValue(attribute.value(), [&](const char* value) { return attribute.set_value(value); })) {
+            return kBadReference;
         }
         names.emplace_back(attribute.name());
     }
     if (names.size() < 2) {
-        return true;
+        return nullptr;
     }
     std::sort(names.begin(), names.end());
-    return std::adjacent_find(names.begin(), names.end()) == names.end();
+    return std::adjacent_find(names.begin(), names.end()) == names.end() ? nullptr
+                                                                         : "an attribute named twice";
 }
 
-bool CheckNode(pugi::xml_node node) {
+// Why the node is not well-formed; null when it is.
+const char* CheckNode(pugi::xml_node node) {
     switch (node.type()) {
     case pugi::node_element:
         return CheckAttributes(node);
     case pugi::node_pcdata:
-        return std::strstr(node.value(), "]]>") == nullptr &&
-               DecodeValue(node.value(), [&](const char* value) { return node.set_value(value); });
+        if (std::strstr(node.value(), "]]>") != nullptr) {
+            return "\"]]>\" in text";
+        }
+        return DecodeValue(node.value(), [&](const char* value) { return node.set_value(value); })
+                   ? nullptr
+                   : kBadReference;
     default:
-        return true;
+        return nullptr;
     }
 }
 
 // A well-formed document has exactly one root element and nothing but markup and blanks beside it.
-bool HasOneRoot(const pugi::xml_document& document) {
+const char* CheckRoot(const pugi::xml_document& document) {
     int elements = 0;
     for (const pugi::xml_node child : document.children()) {
         if (child.type() == pugi::node_element) {
@@ -107,10 +121,21 @@ bool HasOneRoot(const pugi::xml_document& document) {
         } else if (child.type() == pugi::node_cdata ||
                    (child.type() == pugi::node_pcdata &&
                     std::strspn(child.value(), " \t\r\n") != std::strlen(child.value()))) {
-            return false;
+            return "text beside the root element";
         }
     }
-    return elements == 1;
+    if (elements == 0) {
+        return "no root element";
+    }
+    return elements == 1 ? nullptr : "more than one root element";
+}
+
+bool Refuse(pugi::xml_document& document, std::string* problem, std::string why) {
+    document.reset();
+    if (problem != nullptr) {
+        *problem = std::move(why);
+    }
+    return false;
 }
 
 } // namespace
@@ -141,23 +166,29 @@ bool StrictXml::DecodeReferences(std::string_view raw, std::string& out) {
 }
 
 bool StrictXml::Parse(pugi::xml_document& document, char* text, std::size_t size, unsigned options,
-                      std::size_t markupLimit) {
+                      std::size_t markupLimit, std::string* problem) {
     document.reset();
-    if (HasControlCharacter(text, size) || (markupLimit > 0 && MarkupCount(text, size) > markupLimit)) {
-        return false;
+    if (HasControlCharacter(text, size)) {
+        return Refuse(document, problem, "a control character");
+    }
+    if (markupLimit > 0 && MarkupCount(text, size) > markupLimit) {
+        return Refuse(document, problem, "more markup than allowed");
     }
     const unsigned parseOptions = (options & ~pugi::parse_escapes) | pugi::parse_fragment;
-    if (!document.load_buffer_inplace(text, size, parseOptions, pugi::encoding_utf8) ||
-        !HasOneRoot(document)) {
-        document.reset();
-        return false;
+    const pugi::xml_parse_result parsed =
+        document.load_buffer_inplace(text, size, parseOptions, pugi::encoding_utf8);
+    if (!parsed) {
+        return Refuse(document, problem,
+                      std::string(parsed.description()) + " at byte " + std::to_string(parsed.offset));
+    }
+    if (const char* why = CheckRoot(document)) {
+        return Refuse(document, problem, why);
     }
     // Every node once, without recursion: nesting depth is the sender's choice.
     pugi::xml_node node = document.first_child();
     while (node) {
-        if (!CheckNode(node)) {
-            document.reset();
-            return false;
+        if (const char* why = CheckNode(node)) {
+            return Refuse(document, problem, why);
         }
         if (node.first_child()) {
             node = node.first_child();

@@ -15,8 +15,9 @@ public:
     // Parses `text` in place into `document` with pugixml `options` (parse_escapes is done here after
     // the checks). With a `markupLimit`, a text holding more "<" and "=" than that is refused before
     // it is parsed, which keeps the memory a message can make the parser take in proportion to it.
+    // `problem`, when given, receives why a text was refused.
     static bool Parse(pugi::xml_document& document, char* text, std::size_t size, unsigned options,
-                      std::size_t markupLimit = 0);
+                      std::size_t markupLimit = 0, std::string* problem = nullptr);
 
     // Appends `raw` to `out` with its references replaced by their characters; false when it holds a
     // bare "&", an undefined entity or a reference to a character XML does not allow.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "config/AppSettings.h"
+#include "config/LocalizedStrings.h"
 #include "platform/NetworkAdapters.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
@@ -103,6 +104,14 @@ TEST_F(AppSettingsFile, ResolveAndPublishThroughAliases) {
     EXPECT_EQ(settings.ResolvePrinterName("CAF\xC3\x89"), "CAF\xC3\x89");
     settings.SetAlias("Office Laser", "");
     EXPECT_EQ(settings.GetAlias("Office Laser"), "Office Laser");
+
+    // Devices print only on what is offered: a printer of the list, reached by its name or its alias.
+    settings.SetAlias("Hall", "Lobby");
+    EXPECT_TRUE(settings.IsOffered(settings.ResolvePrinterName("lobby")));
+    EXPECT_TRUE(settings.IsOffered(settings.ResolvePrinterName("Hall")));
+    EXPECT_FALSE(settings.IsOffered(settings.ResolvePrinterName("same")));
+    EXPECT_FALSE(settings.IsOffered(settings.ResolvePrinterName("hall")));
+    EXPECT_FALSE(settings.IsOffered("Other queue"));
 }
 
 TEST_F(AppSettingsFile, SaveUpdatesExistingElementsAndAppendsMissingOnes) {
@@ -177,6 +186,115 @@ TEST_F(AppSettingsFile, SaveKeepsTheEncodingTheFileDeclares) {
     AppSettings reread;
     ASSERT_TRUE(reread.Load(file.string()));
     EXPECT_EQ(reread.Printers(), std::vector<std::string>{"P"});
+}
+
+TEST_F(AppSettingsFile, FilesThatAreNotWellFormedGiveTheDefaultsSayWhyAndAreNeverOverwritten) {
+    struct Case {
+        std::string bytes;
+        std::string reason;
+    };
+    const std::string good = "<local_port>3001</local_port><lang>it-IT</lang>";
+    for (const Case& c :
+         {Case{"<settings>" + good + "</settings><settings/>", "more than one root element"},
+          Case{"<settings>" + good + "</settings>trailing text", "text beside the root element"},
+          Case{"<settings><local_port>&foo;</local_port></settings>", "an undefined entity"},
+          Case{"<settings><local_port>&#0;</local_port></settings>", "a reference to no legal character"},
+          Case{"<settings><local_port>a & b</local_port></settings>", "a bare \"&\""},
+          Case{"<settings a=\"1\" a=\"2\"/>", "an attribute named twice"},
+          Case{"<settings><local_port>3001</settings>", "not well-formed: "},
+          Case{"<?xml version=\"1.0\" encoding=\"x-no-such-code\"?><settings/>",
+               "the unknown encoding x-no-such-code"},
+          Case{"<settings>\xff\xfe</settings>", "not valid UTF-8 at byte 10"},
+          Case{"\r<?xml version=\"1.0\"?><settings/>", "an XML declaration that is not at the start"},
+          Case{"<?xml version=\"1.<local_port>\"?><settings/>", "a broken XML declaration"},
+          Case{"<?xml version=\"1.0\" encoding=\"UTF-7\"?><settings/>", "does not write markup as ASCII"},
+          Case{"", "no root element"}}) {
+        WriteFileBytes(file, c.bytes);
+        AppSettings fresh;
+        EXPECT_FALSE(fresh.Load(file.string())) << c.bytes;
+        EXPECT_NE(fresh.LoadProblem().find(c.reason), std::string::npos)
+            << c.bytes << ": " << fresh.LoadProblem();
+        EXPECT_EQ(fresh.local_port, "2001") << c.bytes;
+        EXPECT_EQ(fresh.language, 0) << c.bytes;
+        // Mended in the meantime or not, the file the program could not read is not written over.
+        WriteFileBytes(file, "<settings>" + good + "</settings>");
+        fresh.local_port = "9999";
+        EXPECT_FALSE(fresh.Save());
+        EXPECT_EQ(Content(), "<settings>" + good + "</settings>");
+    }
+    AppSettings missing;
+    EXPECT_FALSE(missing.Load((dir / "absent.xml").string()));
+    EXPECT_EQ(missing.LoadProblem(), "No such file or directory");
+
+    // What a conforming parser accepts still loads: references, comments and blanks around the root.
+    WriteFileBytes(file,
+                   "<?xml version=\"1.0\"?>\n<!-- c --><settings><pad_port>&#x33;&#49;&lt;&amp;</pad_port>"
+                   "<aliases><alias>A|&quot;x&apos;</alias></aliases></settings>\n<!-- end -->\n");
+    AppSettings fine;
+    ASSERT_TRUE(fine.Load(file.string())) << fine.LoadProblem();
+    EXPECT_EQ(fine.pad_port, "31<&");
+    EXPECT_EQ(fine.GetAlias("A"), "\"x'");
+}
+
+TEST_F(AppSettingsFile, EightBitEncodingsAndTheByteOrderMarkAreKeptBothWays) {
+    // "Caf\xe9" in windows-1252 and ISO-8859-1; the euro sign exists in the first only.
+    for (const std::string encoding : {"windows-1252", "ISO-8859-1"}) {
+        WriteFileBytes(file, "<?xml version=\"1.0\" encoding=\"" + encoding +
+                                 "\"?><settings><printers><printer>Caf\xe9</printer></printers></settings>");
+        AppSettings settings8;
+        ASSERT_TRUE(settings8.Load(file.string())) << encoding << ": " << settings8.LoadProblem();
+        EXPECT_EQ(settings8.Printers(), std::vector<std::string>{"Caf\xc3\xa9"}) << encoding;
+        settings8.SetPrinters({"Caf\xc3\xa9", "\xe2\x82\xac 5", "\xe6\x97\xa5"});
+        ASSERT_TRUE(settings8.Save());
+        const std::string euro = encoding == "windows-1252" ? "\x80 5" : "&#8364; 5";
+        EXPECT_NE(Content().find("<printer>Caf\xe9</printer><printer>" + euro +
+                                 "</printer><printer>&#26085;</printer>"),
+                  std::string::npos)
+            << encoding << ": " << Content();
+        EXPECT_EQ(Content().find('?', Content().find("<settings>")), std::string::npos) << Content();
+        AppSettings reread;
+        ASSERT_TRUE(reread.Load(file.string()));
+        EXPECT_EQ(reread.Printers(),
+                  (std::vector<std::string>{"Caf\xc3\xa9", "\xe2\x82\xac 5", "\xe6\x97\xa5"}));
+    }
+    // A byte that windows-1252 does not define is no text of that encoding.
+    WriteFileBytes(file, "<?xml version=\"1.0\" encoding=\"windows-1252\"?><settings>\x81</settings>");
+    AppSettings undefined;
+    EXPECT_FALSE(undefined.Load(file.string()));
+    EXPECT_NE(undefined.LoadProblem().find("not valid windows-1252"), std::string::npos)
+        << undefined.LoadProblem();
+
+    WriteFileBytes(file, "\xEF\xBB\xBF<settings><pad_port>1</pad_port></settings>");
+    AppSettings marked;
+    ASSERT_TRUE(marked.Load(file.string())) << marked.LoadProblem();
+    EXPECT_EQ(marked.pad_port, "1");
+    marked.pad_port = "2";
+    ASSERT_TRUE(marked.Save());
+    EXPECT_EQ(Content().substr(0, 13), "\xEF\xBB\xBF<settings>");
+    EXPECT_NE(Content().find("<pad_port>2</pad_port>"), std::string::npos);
+}
+
+TEST_F(AppSettingsFile, ShippedSettingsFollowTheUsersLocale) {
+    AppSettings shipped;
+    ASSERT_TRUE(shipped.Load(std::string(QOPRA_SOURCE_DIR) + "/resources/qopra.xml"))
+        << shipped.LoadProblem();
+    EXPECT_EQ(shipped.language, 0);
+    const char* saved[] = {std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")};
+    const std::string kept[] = {saved[0] ? saved[0] : "", saved[1] ? saved[1] : "", saved[2] ? saved[2] : ""};
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", "it_IT.UTF-8", 1);
+    std::string text;
+    LoadLocalizedString(142, shipped.language, text);
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (int i = 0; i < 3; ++i) {
+        if (saved[i] != nullptr) {
+            setenv(names[i], kept[i].c_str(), 1);
+        } else {
+            unsetenv(names[i]);
+        }
+    }
+    EXPECT_EQ(text, "Stampa");
 }
 
 TEST_F(AppSettingsFile, DeeplyNestedValuesDoNotEndTheProgram) {

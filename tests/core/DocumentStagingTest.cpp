@@ -2,7 +2,10 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cups/cups.h>
+#include <fstream>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +13,6 @@
 #include "app/EventLog.h"
 #include "config/AppSettings.h"
 #include "core/PrintTestFiles.h"
-#include "print/DefaultPrinter.h"
 #include "print/DocumentStaging.h"
 #include "print/HiddenProcess.h"
 #include "print/PrinterStatus.h"
@@ -48,7 +50,10 @@ protected:
         DataFolder::SetPath(data);
         EventLog::Global().SetFileName(dir / "qopra.log");
         setenv("CUPS_SERVER", (dir / "no-cupsd.sock").c_str(), 1);
+        // The spooler library keeps the server it read; each test names its own.
+        cupsSetServer(nullptr);
         AppSettings::Instance().backup = false;
+        AppSettings::Instance().SetPrinters({"qopra-null"});
         MainWindowFlags::shown = false;
         MainWindowFlags::previewIsPdf = false;
     }
@@ -56,6 +61,7 @@ protected:
         EventLog::Global().SetFileName({});
         DataFolder::SetPath({});
         AppSettings::Instance().backup = false;
+        AppSettings::Instance().SetPrinters({});
     }
 
     // A working folder holding `archiveName`, an archive of the given files.
@@ -263,38 +269,39 @@ TEST_F(DocumentStagingTest, MissingBadOrLinkedDocumentsGiveThreeWithoutPrinting)
 
 TEST_F(DocumentStagingTest, EncryptedArchiveFailsAtOnceInsteadOfAskingForAPassword) {
     const fs::path folder = StageArchive("secret.7z", {{"doc.htm", "x"}}, {"-pSecret", "-mhe=on"});
-    EXPECT_EQ(Print("secret.7z", "doc.htm", folder), DocumentStaging::kResultDocumentMissing);
+    EXPECT_EQ(Print("secret.7z", "doc.htm", folder), DocumentStaging::kResultDecompressFailed);
 }
 
-TEST_F(DocumentStagingTest, BrowserRoadPostsTheRecordAndFailsCleanlyWithoutScheduler) {
+TEST_F(DocumentStagingTest, WithoutSchedulerNothingIsHandedOverAndThePersonHearsWhy) {
     RecordingWindow window;
     MainWindowFlags::shown = true;
     MainWindowFlags::previewIsPdf = true;
     const fs::path folder = StageArchive("a.7z", {{"Page.htm", "<p>x</p>"}});
+    testing::internal::CaptureStderr();
     status = 0;
-    const int result = DocumentStaging::PrintReceivedDocument("a.7z", "qopra-null", "Page.htm", 3, folder,
-                                                              0x1234, &window, status);
-    EXPECT_EQ(result, DocumentStaging::kResultPrintFailed);
+    const int browserResult = DocumentStaging::PrintReceivedDocument("a.7z", "qopra-null", "Page.htm", 3,
+                                                                     folder, 0x1234, &window, status);
+    const fs::path pdfFolder = StageArchive("b.7z", {{"Doc.PDF", printtest::MinimalPdf()}});
+    const int pdfResult = Print("b.7z", "doc.pdf", pdfFolder);
+    const std::string said = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(browserResult, DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(pdfResult, DocumentStaging::kResultPrintFailed);
     EXPECT_EQ(status, 0u);
+    // The printer cannot be checked, so no document goes to a page that could print it later.
+    EXPECT_TRUE(window.records.empty());
     ASSERT_EQ(window.waitingPages.size(), 1u);
     EXPECT_TRUE(window.waitingPages[0].first);
     EXPECT_EQ(window.waitingPages[0].second, std::chrono::milliseconds(5000));
-    ASSERT_EQ(window.records.size(), 1u);
-    const PrintJobRecord& record = *window.records[0];
-    EXPECT_EQ(record.printerName, "qopra-null");
-    EXPECT_EQ(record.receivedFileName, "a.7z");
-    EXPECT_EQ(record.documentName, "Page.htm");
-    EXPECT_EQ(record.copies, 3);
-    EXPECT_EQ(record.workingFolder, folder.string());
-    EXPECT_EQ(record.id, 0x1234u);
-    EXPECT_EQ(record.date.size(), std::string("08.12.2026 00:00:00").size());
-    EXPECT_NE(Log().find("Unable to open printer qopra-null"), std::string::npos);
-}
-
-TEST_F(DocumentStagingTest, PdfRoadFailsCleanlyWithoutScheduler) {
-    const fs::path folder = StageArchive("a.7z", {{"Doc.PDF", printtest::MinimalPdf()}});
-    EXPECT_EQ(Print("a.7z", "doc.pdf", folder), DocumentStaging::kResultPrintFailed);
-    EXPECT_NE(Log().find("Unable to open printer qopra-null, error: "), std::string::npos);
+    const std::string log = Log();
+    EXPECT_NE(log.find("Unable to open printer qopra-null\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Unable to open printer qopra-null, error: "), std::string::npos) << log;
+    // Once per request, with the server that was tried.
+    const std::string cause = "qopra2: Cannot reach the spooler at " + (dir / "no-cupsd.sock").string() +
+                              ": No such file or directory\n";
+    ASSERT_NE(said.find(cause), std::string::npos) << said;
+    EXPECT_NE(said.find(cause, said.find(cause) + 1), std::string::npos) << said;
+    EXPECT_NE(log.find("[ERROR] Cannot reach the spooler at "), std::string::npos) << log;
 }
 
 TEST_F(DocumentStagingTest, SpoolerCallsFailCleanlyWithoutScheduler) {
@@ -302,8 +309,222 @@ TEST_F(DocumentStagingTest, SpoolerCallsFailCleanlyWithoutScheduler) {
     EXPECT_EQ(Spooler::SubmitFile("qopra-null", dir / "a.pdf", "a.pdf", 1), 0);
     EXPECT_FALSE(Spooler::GetPrinter("qopra-null"));
     EXPECT_FALSE(Spooler::GetJobs("qopra-null", 0));
-    EXPECT_FALSE(Spooler::GetDefaultDestination());
-    EXPECT_FALSE(Spooler::SetDefaultDestination("qopra-null"));
-    EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("qopra-null"), 0);
-    EXPECT_NE(Log().find("Gettig default printer failed: "), std::string::npos);
+    EXPECT_FALSE(Spooler::GetDestinations());
+    Spooler spooler;
+    EXPECT_FALSE(spooler.Reachable());
+    EXPECT_FALSE(spooler.Printer("qopra-null"));
+    EXPECT_TRUE(spooler.Unreachable());
+    EXPECT_EQ(spooler.ErrorText(), "No such file or directory");
+    EXPECT_EQ(Spooler::ServerName(), (dir / "no-cupsd.sock").string());
+}
+
+TEST_F(DocumentStagingTest, StagingFolderIsClearedWholeBeforeEachRequestWithoutFollowingLinks) {
+    // An archive whose directory entries are recreated in "pf", one of them named like the next
+    // request's archive.
+    const fs::path source = dir / "source";
+    fs::create_directories(source / "next.7z" / "deeper");
+    WriteFileBytes(source / "next.7z" / "deeper" / "x.txt", "x");
+    WriteFileBytes(source / "doc.htm", "<p>x</p>");
+    fs::path folder;
+    std::uint32_t tick = 0;
+    DocumentStaging::CreateJobFolder(folder, tick);
+    ASSERT_TRUE(DocumentStaging::CreateFolderTree(folder));
+    ASSERT_TRUE(printtest::MakeArchive(folder / "a.7z", source, {"doc.htm", "next.7z"}));
+    ASSERT_TRUE(DocumentStaging::ExtractArchive(folder / "a.7z", folder));
+    ASSERT_TRUE(fs::is_directory(folder / "next.7z"));
+    const fs::path keep = dir / "keep";
+    fs::create_directories(keep);
+    WriteFileBytes(keep / "precious.txt", "precious");
+    fs::create_directory_symlink(keep, folder / "sub-link");
+
+    fs::path next;
+    DocumentStaging::CreateJobFolder(next, tick);
+    EXPECT_EQ(next, folder);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(next))) << "pf is removed whole";
+    EXPECT_EQ(ReadFileBytes(keep / "precious.txt"), "precious");
+    ASSERT_TRUE(DocumentStaging::CreateFolderTree(next));
+    EXPECT_TRUE(DocumentStaging::WriteReceivedFile(next / "next.7z", Base64::Encode("7z")));
+    EXPECT_EQ(Log().find("Failed to RemoveDirectory"), std::string::npos) << Log();
+
+    // A file in place of the folder goes as well.
+    fs::remove_all(next);
+    WriteFileBytes(next, "not a folder");
+    DocumentStaging::CreateJobFolder(next, tick);
+    EXPECT_FALSE(fs::exists(next));
+}
+
+TEST_F(DocumentStagingTest, OnlyOfferedPrintersArePrintedOn) {
+    const fs::path folder = StageArchive("a.7z", {{"doc.htm", "<p>x</p>"}});
+    status = 0;
+    EXPECT_EQ(
+        DocumentStaging::PrintReceivedDocument("a.7z", "qopra-pdf", "doc.htm", 1, folder, 1, nullptr, status),
+        DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(status, PrinterStatus::kNotAvailable);
+    EXPECT_NE(Log().find("[ERROR] qopra-pdf is not a printer offered to devices"), std::string::npos)
+        << Log();
+    // Refused before anything is unpacked.
+    EXPECT_FALSE(fs::exists(folder / "doc.htm"));
+    // Names are taken exactly as the settings hold them.
+    EXPECT_EQ(DocumentStaging::PrintReceivedDocument("a.7z", "QOPRA-NULL", "doc.htm", 1, folder, 1, nullptr,
+                                                     status),
+              DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(status, PrinterStatus::kNotAvailable);
+}
+
+TEST_F(DocumentStagingTest, DamagedArchivesGiveTwoAndWarningsOfTheArchiveProgramPass) {
+    const std::string page = "<html><body>" + std::string(200000, 'x') + "</body></html>";
+    fs::path folder = StageArchive("a.7z", {{"doc.htm", page}});
+    const std::string whole = ReadFileBytes(folder / "a.7z");
+    WriteFileBytes(folder / "a.7z", whole.substr(0, whole.size() / 2));
+    EXPECT_EQ(Print("a.7z", "doc.htm", folder), DocumentStaging::kResultDecompressFailed);
+    EXPECT_FALSE(fs::exists(folder / "doc.htm")) << "a document cut short is not left to print";
+    EXPECT_NE(Log().find("a.7z refused: 7za cannot read it (code 2)"), std::string::npos) << Log();
+
+    // Listed fine, then damaged while unpacking: the half-written document goes.
+    const fs::path bin = dir / "warning-bin";
+    fs::create_directories(bin);
+    WriteFileBytes(bin / "7za", "#!/bin/sh\n"
+                                "case \"$1\" in l) echo ----------; echo 'Size = 3'; exit 0;; esac\n"
+                                "out=; for a; do case \"$a\" in -o*) out=${a#-o};; esac; done\n"
+                                "echo cut > \"$out/doc.htm\"; exit ${QOPRA_TEST_CODE}\n");
+    fs::permissions(bin / "7za", fs::perms::owner_all);
+    folder = StageArchive("b.7z", {{"doc.htm", "x"}});
+    const std::string savedPath = std::getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
+    setenv("QOPRA_TEST_CODE", "2", 1);
+    const bool damaged = DocumentStaging::ExtractArchive(folder / "b.7z", folder);
+    const bool damagedDocumentLeft = fs::exists(folder / "doc.htm");
+    setenv("QOPRA_TEST_CODE", "1", 1);
+    const bool warned = DocumentStaging::ExtractArchive(folder / "b.7z", folder);
+    setenv("PATH", savedPath.c_str(), 1);
+    unsetenv("QOPRA_TEST_CODE");
+    EXPECT_FALSE(damaged);
+    EXPECT_FALSE(damagedDocumentLeft);
+    EXPECT_TRUE(warned);
+    EXPECT_EQ(ReadFileBytes(folder / "doc.htm"), "cut\n");
+    EXPECT_NE(Log().find("[WARNING] 7za ended with code 1 on "), std::string::npos) << Log();
+}
+
+TEST_F(DocumentStagingTest, ArchivesThatUnpackTooMuchAreRefusedAndLeaveNothingBehind) {
+    const fs::path source = dir / "source";
+    fs::create_directories(source);
+    // Sparse: large on paper, nothing on disk, and it packs into a few kilobytes.
+    std::ofstream(source / "zeros.htm").close();
+    fs::resize_file(source / "zeros.htm", 3'000'000);
+    const fs::path work = dir / "work";
+    fs::create_directories(work);
+    ASSERT_TRUE(printtest::MakeArchive(work / "a.7z", source, {"zeros.htm"}));
+    EXPECT_LT(fs::file_size(work / "a.7z"), 100'000u);
+
+    EXPECT_FALSE(DocumentStaging::ExtractArchive(work / "a.7z", work, std::chrono::seconds(60), 1'000'000));
+    EXPECT_NE(Log().find("a.7z refused: it would unpack 3000000 bytes, more than the 1000000 allowed"),
+              std::string::npos)
+        << Log();
+    EXPECT_FALSE(fs::exists(work / "zeros.htm"));
+    EXPECT_TRUE(DocumentStaging::ExtractArchive(work / "a.7z", work, std::chrono::seconds(60), 3'000'000));
+    fs::remove(work / "zeros.htm");
+
+    // A format that declares no size is held to the limit while it unpacks.
+    fs::resize_file(source / "zeros.htm", 100'000'000);
+    ASSERT_TRUE(printtest::MakeArchive(work / "zeros.htm.bz2", source, {"zeros.htm"}, {"-tbzip2", "-mx1"}));
+    EXPECT_FALSE(
+        DocumentStaging::ExtractArchive(work / "zeros.htm.bz2", work, std::chrono::seconds(60), 1'000'000));
+    EXPECT_NE(Log().find("zeros.htm.bz2 refused: it unpacked more than the 1000000 bytes allowed"),
+              std::string::npos)
+        << Log();
+    // Everything but the received file itself goes.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(work)) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"zeros.htm.bz2"});
+
+    // More entries than a document can need: a tar archive of empty files, written here directly.
+    std::string tar;
+    for (std::size_t i = 0; i <= DocumentStaging::kEntryLimit; ++i) {
+        std::string header(512, '\0');
+        const std::string name = std::to_string(i);
+        header.replace(0, name.size(), name);
+        header.replace(100, 7, "0000644");
+        header.replace(124, 11, "00000000000");
+        header.replace(136, 11, "00000000000");
+        header[156] = '0';
+        header.replace(257, 6, std::string("ustar\0", 6));
+        header.replace(263, 2, "00");
+        header.replace(148, 8, "        ");
+        unsigned sum = 0;
+        for (const char c : header) {
+            sum += static_cast<unsigned char>(c);
+        }
+        char checksum[8];
+        std::snprintf(checksum, sizeof checksum, "%06o", sum);
+        header.replace(148, 7, std::string(checksum, 7));
+        tar += header;
+    }
+    tar += std::string(1024, '\0');
+    WriteFileBytes(work / "many.tar", tar);
+    EXPECT_FALSE(DocumentStaging::ExtractArchive(work / "many.tar", work));
+    const std::string log = Log();
+    const std::size_t refusal = log.find("many.tar refused: it holds 10001 entries");
+    ASSERT_NE(refusal, std::string::npos) << log;
+    EXPECT_NE(log.find(" entries, more than the 10000 allowed", refusal), std::string::npos) << log;
+}
+
+TEST_F(DocumentStagingTest, HelpersRunInAProcessGroupOfTheirOwn) {
+    int exitCode = 0;
+    ASSERT_TRUE(HiddenProcess::RunHiddenProcess("/bin/sleep", {"30"}, {}, false, exitCode));
+    const pid_t child = HiddenProcess::LastProcessId();
+    ASSERT_GT(child, 0);
+    const pid_t group = ::getpgid(child);
+    ::kill(child, SIGKILL);
+    EXPECT_EQ(group, child);
+    EXPECT_NE(group, ::getpgrp());
+
+    std::string output;
+    ASSERT_TRUE(HiddenProcess::RunForOutput("/bin/sh", {"-c", "ps -o pgid= -p $$; exit 4"}, {}, exitCode,
+                                            output, 1024));
+    EXPECT_EQ(exitCode, 4);
+    EXPECT_NE(std::stoi(output), ::getpgrp());
+    ASSERT_TRUE(HiddenProcess::RunForOutput("/bin/sh", {"-c", "yes"}, {}, exitCode, output, 4096));
+    EXPECT_EQ(exitCode, HiddenProcess::kStopped);
+}
+
+TEST_F(DocumentStagingTest, ReadOnlyDataFolderIsNamedAsTheCauseOfEachRefusedRequest) {
+    const fs::path readOnly = dir / "read-only";
+    fs::create_directories(readOnly);
+    // Root writes through permission bits; a read-only mount stops everybody.
+    const bool mounted =
+        ::geteuid() == 0 && ::mount("qopra-test", readOnly.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+    if (!mounted) {
+        if (::geteuid() == 0) {
+            GTEST_SKIP() << "no read-only mount possible here";
+        }
+        fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    DataFolder::SetPath(readOnly);
+    std::string said;
+    int result = -1;
+    for (bool backup : {false, true}) {
+        AppSettings::Instance().backup = backup;
+        fs::path folder;
+        std::uint32_t tick = 0;
+        DocumentStaging::CreateJobFolder(folder, tick);
+        DocumentStaging::CreateFolderTree(folder);
+        if (!folder.empty()) {
+            DocumentStaging::WriteReceivedFile(folder / "a.7z", Base64::Encode("7z"));
+        }
+        testing::internal::CaptureStderr();
+        result = Print("a.7z", "doc.htm", folder);
+        said += testing::internal::GetCapturedStderr();
+        EXPECT_EQ(result, DocumentStaging::kResultReceivedFileMissing);
+    }
+    if (mounted) {
+        ::umount2(readOnly.c_str(), MNT_DETACH);
+    } else {
+        fs::permissions(readOnly, fs::perms::owner_all);
+    }
+    const std::string cause = "qopra2: Cannot write the data folder " + readOnly.string() + ": " +
+                              (mounted ? "Read-only file system" : "Permission denied") + "\n";
+    ASSERT_NE(said.find(cause), std::string::npos) << said;
+    EXPECT_NE(said.find(cause, said.find(cause) + 1), std::string::npos) << said;
 }

@@ -100,10 +100,12 @@ TEST_F(HandlePrintRequestTest, NamesThatLeaveTheWorkingFolderAreRefusedAndNothin
 TEST_F(HandlePrintRequestTest, MissingDocumentAndTwoRequestsInARowEachGetTheirAnswer) {
     const std::string archive = Archive("doc.htm", "x");
     EXPECT_EQ(Send(PrintMessage("a.7z", archive, "Office", "other.htm", "1")), Result(3, 0));
-    EXPECT_EQ(Send(PrintMessage("b.7z", "", "Office", "other.htm", "1")), Result(3, 0));
+    // Content that decodes to nothing is no archive: the unpacking fails.
+    EXPECT_EQ(Send(PrintMessage("b.7z", "", "Office", "other.htm", "1")), Result(2, 0));
     EXPECT_TRUE(trace.WaitFor(" received a.7z"));
     EXPECT_TRUE(trace.WaitFor(" received b.7z"));
-    EXPECT_EQ(trace.Count(": unable to find preview file  other.htm"), 2u);
+    EXPECT_EQ(trace.Count(": unable to find preview file  other.htm"), 1u);
+    EXPECT_TRUE(trace.WaitFor(": unable to decompress b.7z"));
 }
 
 TEST_F(HandlePrintRequestTest, PdfIsPrintedOnTheRealPrinterBehindTheAlias) {

@@ -2,12 +2,13 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
 #include "config/AppSettings.h"
 #include "core/PrintTestFiles.h"
-#include "print/DefaultPrinter.h"
+#include "platform/Unicode.h"
 #include "print/DocumentStaging.h"
 #include "print/PrintQueueWatch.h"
 #include "print/PrinterStatus.h"
@@ -35,8 +36,8 @@ const bool kPrivateHomeSet = [] {
 }();
 
 // Plays the main window of the browser road: prints the document like the preview window does (one
-// job named after the document on the record's printer) and, to make the race certain, waits until
-// the job has ended before the watch starts.
+// job named after the document on the record's printer, reported to the record's outcome) and, to
+// make the race certain, waits until the job has ended before the watch starts.
 class PrintingWindow : public IMainWindowPort {
 public:
     explicit PrintingWindow(Spooler::JobState endState) : endState(endState) {}
@@ -45,11 +46,16 @@ public:
         const int jobId =
             Spooler::SubmitFile(record->printerName, document, record->documentName, record->copies);
         ended = jobId != 0 && printtest::WaitForJobState(record->printerName, jobId, endState).has_value();
+        record->outcome->Report(jobId != 0, {jobId});
+        documentName = record->documentName;
+        ++records;
     }
     bool ShowWaitingPage(bool, std::chrono::milliseconds) override { return true; }
 
     Spooler::JobState endState;
     bool ended = false;
+    int records = 0;
+    std::string documentName;
 };
 
 class PrintOnSpoolerTest : public testing::Test {
@@ -62,11 +68,14 @@ protected:
         DataFolder::SetPath(dir / "data");
         EventLog::Global().SetFileName(dir / "qopra.log");
         AppSettings::Instance().backup = true;
+        AppSettings::Instance().SetPrinters({"qopra-null", "qopra-pdf", "qopra-paused", "qopra-reject",
+                                             "qopra-broken", "qopra-busy", "no-such-queue"});
     }
     void TearDown() override {
         EventLog::Global().SetFileName({});
         DataFolder::SetPath({});
         AppSettings::Instance().backup = false;
+        AppSettings::Instance().SetPrinters({});
     }
 
     // Names unique to this run, so jobs of earlier runs never match.
@@ -180,13 +189,12 @@ TEST_F(PrintOnSpoolerTest, BrowserJobThatWasAbortedFailsTheRequest) {
 TEST_F(PrintOnSpoolerTest, PdfWatchEndsAtASubmittedJobThatFailed) {
     const fs::path file = dir / "x.pdf";
     WriteFileBytes(file, printtest::MinimalPdf());
-    const std::time_t since = std::time(nullptr);
     const int jobId = Spooler::SubmitFile("qopra-broken", file, Unique("x", ".pdf"), 1);
     ASSERT_NE(jobId, 0);
     ASSERT_TRUE(printtest::WaitForJobState("qopra-broken", jobId, Spooler::JobState::Aborted));
     PrinterStatus::Shared().Set(0);
-    EXPECT_TRUE(
-        PrintQueueWatch::WatchSubmittedJobs("qopra-broken", {jobId}, since, std::chrono::seconds(10)));
+    EXPECT_TRUE(PrintQueueWatch::WatchSubmittedJobs(std::make_shared<Spooler>(), "qopra-broken", {jobId},
+                                                    std::chrono::seconds(10)));
     EXPECT_EQ(PrinterStatus::Shared().Get(), PrinterStatus::kError);
     EXPECT_NE(Log().find("nCheckJobsStatusFailed: found a job with error status: 2"), std::string::npos);
 }
@@ -198,62 +206,105 @@ TEST_F(PrintOnSpoolerTest, JobListHoldsCompletedJobsAndLeavesOutOlderOnes) {
     const int jobId = Spooler::SubmitFile("qopra-null", file, name, 3);
     ASSERT_TRUE(printtest::WaitForJobState("qopra-null", jobId, Spooler::JobState::Completed));
 
+    // Asked from its id on, a completed job is there however long the history is.
     PrinterJobsSnapshot snapshot;
     snapshot.printerName = "qopra-null";
+    snapshot.firstJobId = jobId;
     ASSERT_TRUE(PrintQueueWatch::RefreshPrinterJobs(snapshot));
     EXPECT_EQ(PrintQueueWatch::FindDocumentJob(snapshot, name), PrintJobEntry::kPrinted);
     EXPECT_EQ(snapshot.jobCount, static_cast<int>(snapshot.jobs.size()));
 
-    // The clock cannot part jobs of one second; the last id known before the request can.
-    const int lastJobId = PrintQueueWatch::LastJobId("qopra-null", 0);
-    EXPECT_GE(lastJobId, jobId);
-    snapshot.afterJobId = lastJobId;
+    // Only the jobs from the first id asked for are listed; tests running beside this one may print
+    // meanwhile.
+    snapshot.firstJobId = jobId + 1;
     ASSERT_TRUE(PrintQueueWatch::RefreshPrinterJobs(snapshot));
     EXPECT_EQ(PrintQueueWatch::FindDocumentJob(snapshot, name), 0u);
-    // Tests running beside this one may print meanwhile: only newer jobs may be listed.
     for (const PrintJobEntry& job : snapshot.jobs) {
-        EXPECT_GT(job.jobId, lastJobId);
+        EXPECT_GT(job.jobId, jobId);
     }
-
-    snapshot.afterJobId = 0;
-    snapshot.since = std::time(nullptr) + 3600;
+    snapshot.firstJobId = jobId;
     ASSERT_TRUE(PrintQueueWatch::RefreshPrinterJobs(snapshot));
-    EXPECT_TRUE(snapshot.jobs.empty());
-    EXPECT_EQ(PrintQueueWatch::LastJobId("qopra-null", snapshot.since), 0);
+    ASSERT_FALSE(snapshot.jobs.empty());
+    EXPECT_EQ(snapshot.jobs.front().jobId, jobId);
+    EXPECT_EQ(snapshot.jobs.front().copies, 3);
 
     snapshot.printerName = "no-such-queue";
     EXPECT_FALSE(PrintQueueWatch::RefreshPrinterJobs(snapshot));
 }
 
-TEST_F(PrintOnSpoolerTest, DefaultDestinationIsSwitchedAndRestored) {
+TEST_F(PrintOnSpoolerTest, DestinationsAreListedAndPrintingNeverWritesTheUsersDefault) {
     const auto destinations = Spooler::GetDestinations();
     ASSERT_TRUE(destinations);
     EXPECT_NE(std::find(destinations->begin(), destinations->end(), "qopra-pdf"), destinations->end());
 
-    ASSERT_TRUE(Spooler::SetDefaultDestination("qopra-pdf"));
-    EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("qopra-null"), 1);
-    EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-null");
-    EXPECT_EQ(DefaultPrinter::RestoreDefaultPrinter(), 1);
-    EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-pdf");
+    const std::string document = Unique("Mine", ".pdf");
+    EXPECT_EQ(Print("qopra-null", document, 1, Stage(document, printtest::MinimalPdf())),
+              DocumentStaging::kResultPrinted);
+    EXPECT_FALSE(fs::exists(PrivateHome().Path() / "lpoptions"));
+    EXPECT_FALSE(fs::exists(PrivateHome().Path() / ".cups" / "lpoptions"));
+}
 
-    EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("no-such-queue"), 0);
-    EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-pdf");
-    DefaultPrinter::RestoreDefaultPrinter();
+TEST_F(PrintOnSpoolerTest, JobsAreJudgedByTheirEndNotByTheirStart) {
+    // A printer busy with another job: ours waits in the queue and has been taken, not lost.
+    const fs::path hold = fs::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-busy.hold";
+    WriteFileBytes(hold, "");
+    const fs::path blocker = dir / "blocker.pdf";
+    WriteFileBytes(blocker, printtest::MinimalPdf());
+    const int blockerId = Spooler::SubmitFile("qopra-busy", blocker, Unique("blocker", ".pdf"), 1);
+    ASSERT_TRUE(printtest::WaitForJobState("qopra-busy", blockerId, Spooler::JobState::Processing));
+    const std::string queued = Unique("Queued", ".pdf");
+    const int busyResult = Print("qopra-busy", queued, 1, Stage(queued, printtest::MinimalPdf()));
+    const std::optional<Spooler::JobInfo> waiting = printtest::FindJob("qopra-busy", queued);
+    fs::remove(hold);
+    EXPECT_EQ(busyResult, DocumentStaging::kResultPrinted) << Log();
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(waiting->state, static_cast<int>(Spooler::JobState::Pending));
+    EXPECT_TRUE(printtest::WaitForJobState("qopra-busy", waiting->id, Spooler::JobState::Completed));
 
-    // Records for two printers overlap: the user's own default comes back after the last one.
-    EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("qopra-null"), 1);
-    EXPECT_EQ(DefaultPrinter::SwitchDefaultPrinter("qopra-paused"), 1);
-    DefaultPrinter::RestoreDefaultPrinter();
-    EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-paused");
-    DefaultPrinter::RestoreDefaultPrinter();
-    EXPECT_EQ(Spooler::GetDefaultDestination(), "qopra-pdf");
-    const std::string log = Log();
-    EXPECT_NE(log.find("Gettig default printer : qopra-pdf\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("[1] Settig default printer to qopra-null \n"), std::string::npos) << log;
-    EXPECT_NE(log.find("[1] Restoring default printer to qopra-pdf \n"), std::string::npos) << log;
-    EXPECT_TRUE(fs::exists(PrivateHome().Path() / "lpoptions") ||
-                fs::exists(PrivateHome().Path() / ".cups" / "lpoptions"));
+    // A backend that fails every job: every request fails, however quickly the job starts.
+    for (int i = 0; i < 4; ++i) {
+        const std::string failing = Unique("Failing", ".pdf");
+        EXPECT_EQ(Print("qopra-broken", failing, 1, Stage(failing, printtest::MinimalPdf())),
+                  DocumentStaging::kResultPrintFailed)
+            << i << Log();
+        EXPECT_EQ(status, PrinterStatus::kError);
+    }
+}
 
-    ASSERT_TRUE(Spooler::SetDefaultDestination(""));
-    EXPECT_EQ(Spooler::GetDefaultDestination(), "");
+TEST_F(PrintOnSpoolerTest, OwnJobsAreFoundBehindALongHistory) {
+    // More finished jobs than the scheduler lists at once.
+    const fs::path file = dir / "old.pdf";
+    WriteFileBytes(file, printtest::MinimalPdf());
+    Spooler spooler;
+    int last = 0;
+    for (int i = 0; i < 520; ++i) {
+        last = spooler.Submit("qopra-null", file, "old", 1);
+        ASSERT_NE(last, 0);
+    }
+    ASSERT_TRUE(printtest::WaitForJobState("qopra-null", last, Spooler::JobState::Completed));
+    const std::string document = Unique("Recent", ".pdf");
+    EXPECT_EQ(Print("qopra-null", document, 1, Stage(document, printtest::MinimalPdf())),
+              DocumentStaging::kResultPrinted)
+        << Log();
+    const std::string page = Unique("Recent", ".htm");
+    PrintingWindow window(Spooler::JobState::Completed);
+    EXPECT_EQ(Print("qopra-null", page, 1, Stage(page, "<p>recent</p>"), &window),
+              DocumentStaging::kResultPrinted)
+        << Log();
+}
+
+TEST_F(PrintOnSpoolerTest, BrowserRoadChecksThePrinterFirstAndFindsTheDocumentWhateverItsCase) {
+    const std::string document = Unique("Index", ".htm");
+    PrintingWindow window(Spooler::JobState::Completed);
+    EXPECT_EQ(Print("qopra-paused", document, 1, Stage(document, "<p>x</p>"), &window),
+              DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(status & PrinterStatus::kPaused, PrinterStatus::kPaused);
+    EXPECT_EQ(window.records, 0) << "a paused queue would print the document later";
+
+    // The archive holds "Index-....htm", the device names "index-....htm".
+    const fs::path folder = Stage(document, "<p>x</p>");
+    EXPECT_EQ(Print("qopra-null", AsciiLower(document), 1, folder, &window), DocumentStaging::kResultPrinted)
+        << Log();
+    EXPECT_EQ(window.documentName, document) << "the page opens the file by its real name";
+    EXPECT_TRUE(printtest::FindJob("qopra-null", document));
 }

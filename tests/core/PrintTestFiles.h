@@ -46,7 +46,7 @@ inline std::optional<Spooler::JobInfo> WaitForJobState(const std::string& printe
                                                        Spooler::JobState state) {
     constexpr int kTries = 300;
     for (int i = 0; i < kTries; ++i) {
-        if (auto jobs = Spooler::GetJobs(printer, 0)) {
+        if (auto jobs = Spooler::GetJobs(printer, jobId)) {
             for (const Spooler::JobInfo& job : *jobs) {
                 if (job.id == jobId && job.state == static_cast<int>(state)) {
                     return job;
@@ -58,15 +58,30 @@ inline std::optional<Spooler::JobInfo> WaitForJobState(const std::string& printe
     return std::nullopt;
 }
 
+// Every job the scheduler keeps for `printer`, oldest first. It lists a long history in parts, so it
+// is read part by part.
+inline std::vector<Spooler::JobInfo> AllJobs(const std::string& printer) {
+    std::vector<Spooler::JobInfo> all;
+    Spooler spooler;
+    for (int first = 1;;) {
+        const auto jobs = spooler.Jobs(printer, first);
+        if (!jobs || jobs->empty()) {
+            return all;
+        }
+        all.insert(all.end(), jobs->begin(), jobs->end());
+        first = jobs->back().id + 1;
+    }
+}
+
+// The newest job of `printer` named `name`.
 inline std::optional<Spooler::JobInfo> FindJob(const std::string& printer, const std::string& name) {
-    if (auto jobs = Spooler::GetJobs(printer, 0)) {
-        for (auto it = jobs->rbegin(); it != jobs->rend(); ++it) {
-            if (it->name == name) {
-                return *it;
-            }
+    std::optional<Spooler::JobInfo> found;
+    for (const Spooler::JobInfo& job : AllJobs(printer)) {
+        if (job.name == name) {
+            found = job;
         }
     }
-    return std::nullopt;
+    return found;
 }
 
 } // namespace printtest

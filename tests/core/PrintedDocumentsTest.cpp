@@ -169,23 +169,52 @@ TEST_F(PrintedDocumentsTest, EntriesWhoseFolderIsGoneAreSkippedButKeptAndMissing
     EXPECT_EQ(ReadFileBytes(documents.Path()), before);
 }
 
-TEST_F(PrintedDocumentsTest, BrokenUnwritableOrAbsentRegistersChangeNothingAndSaySo) {
+TEST_F(PrintedDocumentsTest, BrokenRegisterIsMovedAsideWholeAndNewEntriesAreKept) {
     const std::string broken =
         Utf16LeWithBom("<?xml version=\"1.0\" encoding=\"UTF-16\"?><prints><print id=\"1\"");
     WriteFileBytes(documents.Path(), broken);
 
-    EXPECT_FALSE(documents.AddPrintedDocument("a.7z", "Office", "a.htm", Folder("job1"), 1));
     EXPECT_TRUE(Load().empty());
     EXPECT_FALSE(documents.RemovePrintedDocument(1));
+    EXPECT_EQ(ReadFileBytes(documents.Path()), broken) << "reading and removing change nothing";
 
-    EXPECT_EQ(ReadFileBytes(documents.Path()), broken);
+    ASSERT_TRUE(documents.AddPrintedDocument("a.7z", "Office", "a.htm", Folder("job1"), 5));
+    const std::vector<PrintJobRecord> records = Load();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].id, 5u);
+    std::vector<std::filesystem::path> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        if (entry.path().filename().string().starts_with("printed.xml.unreadable-")) {
+            aside.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_TRUE(
+        std::regex_match(aside[0].filename().string(), std::regex(R"(printed\.xml\.unreadable-\d{8}-\d{6})")))
+        << aside[0];
+    EXPECT_EQ(ReadFileBytes(aside[0]), broken);
+
+    // A second unreadable register of the same second gets a name of its own.
+    WriteFileBytes(documents.Path(), Utf16LeWithBom("<other/>"));
+    ASSERT_TRUE(documents.AddPrintedDocument("b.7z", "Office", "b.htm", Folder("job2"), 6));
+    ASSERT_EQ(Load().size(), 1u);
+    std::size_t asideCount = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        asideCount += entry.path().filename().string().starts_with("printed.xml.unreadable-") ? 1 : 0;
+    }
+    EXPECT_EQ(asideCount, 2u);
+
     const std::string log = Log();
-    EXPECT_NE(log.find("Failed to save printed document information."), std::string::npos) << log;
     EXPECT_NE(log.find("Failed to load printed document from XML."), std::string::npos) << log;
     EXPECT_NE(log.find("Failed to remove printed document 1 from XML."), std::string::npos) << log;
+    EXPECT_NE(log.find("[WARNING] Register " + documents.Path().string() + " cannot be read ("),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("moved to " + aside[0].string() + ", a new one is started"), std::string::npos) << log;
 
     PrintedDocuments unwritable(dir / "no-such-folder" / "printed.xml");
     EXPECT_FALSE(unwritable.AddPrintedDocument("a.7z", "Office", "a.htm", Folder("job1"), 1));
+    EXPECT_NE(Log().find("Failed to save printed document information."), std::string::npos);
     PrintedDocuments absent(dir / "absent.xml");
     EXPECT_TRUE(absent.RemovePrintedDocument(1) == false && !std::filesystem::exists(absent.Path()));
 }

@@ -27,12 +27,12 @@ const char* const kPictureDataUri =
     "png;base64,"
     "iVBORw0KGgoAAAANSUhEUgAAAAgAAAAICAIAAABLbSncAAAAEUlEQVR4nGNQaHDAihiGlgQA2gM4AQRmgAkAAAAASUVORK5CYII=";
 
-// A server offering the raw queue, with or without backup copies.
+// A server offering the raw queue and the paused one, with or without backup copies.
 class HtmlServer : public e2eprint::PrintingServer {
 public:
     explicit HtmlServer(bool backup)
         : PrintingServer(std::string("<backup>") + (backup ? "1" : "0") + "</backup><printers><printer>" +
-                         kPrinter + "</printer></printers>") {}
+                         kPrinter + "</printer><printer>qopra-paused</printer></printers>") {}
 
     PadRun Print(const fs::path& document) {
         return Pad({"print", document.string(), "--printer", kPrinter});
@@ -89,4 +89,46 @@ TEST_F(HtmlPrintTest, HtmlPageIsPrintedThroughTheBrowserRecordedAndItsWorkingFol
     EXPECT_EQ(folder.parent_path(), server.Data());
     EXPECT_TRUE(fs::exists(folder / name)) << folder;
     EXPECT_TRUE(fs::exists(folder / (name + ".7z"))) << folder;
+}
+
+TEST_F(HtmlPrintTest, DocumentsThePageCannotPrintAreAnsweredAtOnceAndAnEndlessScriptHarmsNothing) {
+    HtmlServer server(false);
+    ASSERT_TRUE(server.running) << server.process->Output();
+    const std::string tag = std::to_string(::getpid());
+
+    // Answered well before the request's own wait of 30 s would run out.
+    const fs::path letter = dir / ("letter-" + tag + ".docx");
+    WriteFileBytes(letter, std::string("PK\x03\x04", 4) + std::string(300, '\x02'));
+    const PadRun refused = server.Pad({"print", letter.string(), "--printer", kPrinter, "--timeout", "20"});
+    EXPECT_TRUE(Has(refused.output, "RESULT 4 (print failed)")) << refused.output;
+    EXPECT_TRUE(Has(server.Log(), letter.filename().string() +
+                                      " cannot be printed: the browser cannot show a document of its type"))
+        << server.Log();
+
+    const fs::path looping = dir / ("loop-" + tag + ".htm");
+    WriteFileBytes(looping, "<html><body><p>before</p><script>while (true) {}</script></body></html>");
+    const PadRun loop = server.Pad({"print", looping.string(), "--printer", kPrinter, "--timeout", "25"});
+    EXPECT_TRUE(Has(loop.output, "RESULT 0 (printed)")) << loop.output << server.Log();
+    const PadRun after = server.Print(document);
+    EXPECT_TRUE(Has(after.output, "RESULT 0 (printed)")) << after.output << server.Log();
+}
+
+TEST_F(HtmlPrintTest, PausedQueueIsCheckedFirstAndTheDocumentIsFoundWhateverItsLetterCase) {
+    HtmlServer server(false);
+    ASSERT_TRUE(server.running) << server.process->Output();
+
+    const PadRun paused = server.Pad({"print", document.string(), "--printer", "qopra-paused"});
+    EXPECT_TRUE(Has(paused.output, "RESULT 4 (print failed) REASON 0x1 (paused)")) << paused.output;
+
+    const fs::path capital = dir / ("Index-" + std::to_string(::getpid()) + ".htm");
+    WriteFileBytes(capital, "<html><body>index</body></html>");
+    const PadRun found = server.Pad({"print", capital.string(), "--printer", kPrinter, "--preview",
+                                     "index-" + std::to_string(::getpid()) + ".htm"});
+    EXPECT_TRUE(Has(found.output, "RESULT 0 (printed)")) << found.output << server.Log();
+    EXPECT_TRUE(printtest::FindJob(kPrinter, capital.filename().string()));
+    // The page takes its documents in turn: once a later one has printed, it would have submitted
+    // the first one.
+    const PadRun later = server.Print(document);
+    EXPECT_TRUE(Has(later.output, "RESULT 0 (printed)")) << later.output;
+    EXPECT_FALSE(printtest::FindJob("qopra-paused", name)) << "it would print when the queue resumes";
 }

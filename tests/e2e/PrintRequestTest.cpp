@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include "core/PrintTestFiles.h"
@@ -21,11 +23,12 @@ using e2eprint::PadRun;
 // A server offering the PDF queue (as "Office") and the paused one.
 class Server : public e2eprint::PrintingServer {
 public:
-    explicit Server(std::map<std::string, std::string> extraEnvironment = {})
+    explicit Server(std::map<std::string, std::string> extraEnvironment = {},
+                    const std::function<void(const fs::path&)>& beforeStart = {})
         : PrintingServer(
               "<backup>0</backup><printers><printer>qopra-pdf</printer><printer>qopra-paused</printer>"
               "</printers><aliases><alias>qopra-pdf|Office</alias></aliases>",
-              std::move(extraEnvironment)) {}
+              std::move(extraEnvironment), beforeStart) {}
 };
 
 class PrintRequestTest : public testing::Test {
@@ -72,8 +75,14 @@ TEST_F(PrintRequestTest, PdfInAnArchiveIsPrintedWithItsCopiesOnThePrinterBehindT
     EXPECT_TRUE(Has(paused.output, "RESULT 4 (print failed) REASON 0x1 (paused)")) << paused.output;
     EXPECT_TRUE(server.process->WaitForOutput(": " + archive + " print failed on qopra-paused", kGuard));
 
-    const PadRun unknown = server.Pad({"print", pdf.string(), "--printer", "no-such-printer"});
-    EXPECT_TRUE(Has(unknown.output, "RESULT 4 (print failed) REASON 0x0 (none)")) << unknown.output;
+    // A queue the settings do not offer is not printed on, whether the spooler has it or not.
+    for (const std::string queue : {"no-such-printer", "qopra-null"}) {
+        const PadRun refused = server.Pad({"print", pdf.string(), "--printer", queue});
+        EXPECT_TRUE(Has(refused.output, "RESULT 4 (print failed) REASON 0x1000 (not accepting jobs)"))
+            << queue << refused.output;
+    }
+    EXPECT_FALSE(printtest::FindJob("qopra-null", pdf.filename().string()));
+    EXPECT_TRUE(Has(server.Log(), "[ERROR] qopra-null is not a printer offered to devices")) << server.Log();
 }
 
 TEST_F(PrintRequestTest, MissingDocumentAndUnsafeNamesAreAnsweredWithoutPrinting) {
@@ -109,4 +118,71 @@ TEST_F(PrintRequestTest, ArchiveProgramMissingFromPathAndProgramFolderGivesTwo) 
     EXPECT_TRUE(Has(run.output, "RESULT 2 (archive program not started) REASON 0x0 (none)")) << run.output;
     EXPECT_TRUE(
         server.process->WaitForOutput(": unable to decompress " + pdf.filename().string() + ".7z", kGuard));
+}
+
+TEST_F(PrintRequestTest, JobsOfASpoolerThatKeepsNoHistoryAreStillJudgedPrinted) {
+    if (!printtest::HaveScheduler()) {
+        GTEST_SKIP() << "no private scheduler (CUPS_SERVER)";
+    }
+    // A scheduler of its own that forgets every job the moment it ends.
+    TempDir rig;
+    const std::string script = std::string(QOPRA_SOURCE_DIR) + "/tests/rig/cups-rig.sh";
+    ASSERT_EQ(
+        std::system((script + " start " + rig.Path().string() + " --no-job-history >/dev/null").c_str()), 0);
+    {
+        // The raw queue ends a job within milliseconds: it is gone before anybody looks.
+        e2eprint::PrintingServer server(
+            "<backup>0</backup><printers><printer>qopra-null</printer></printers>",
+            {{"CUPS_SERVER", (rig / "cups.sock").string()}, {"CUPS_SERVERROOT", (rig / "client").string()}});
+        ASSERT_TRUE(server.running) << server.process->Output();
+        const PadRun pdfRun = server.Pad({"print", pdf.string(), "--printer", "qopra-null"});
+        EXPECT_TRUE(Has(pdfRun.output, "RESULT 0 (printed) REASON 0x0 (none)"))
+            << pdfRun.output << server.Log();
+        const PadRun pageRun =
+            server.Pad({"print", (documents / "page.htm").string(), "--printer", "qopra-null"});
+        EXPECT_TRUE(Has(pageRun.output, "RESULT 0 (printed) REASON 0x0 (none)"))
+            << pageRun.output << server.Log();
+    }
+    std::system((script + " stop " + rig.Path().string() + " >/dev/null").c_str());
+}
+
+TEST_F(PrintRequestTest, StartAndEachRefusedRequestNameTheRealCause) {
+    // No spooler where the settings of the machine point.
+    {
+        const std::string socket = (dir / "no-cupsd.sock").string();
+        Server server({{"CUPS_SERVER", socket}});
+        ASSERT_TRUE(server.running) << server.process->Output();
+        const std::string cause =
+            "qopra2: Cannot reach the spooler at " + socket + ": No such file or directory";
+        EXPECT_TRUE(server.process->WaitForOutput(cause, kGuard)) << server.process->Output();
+        const PadRun run = server.Pad({"print", pdf.string(), "--printer", "Office"});
+        EXPECT_TRUE(Has(run.output, "RESULT 4 (print failed)")) << run.output;
+        const std::string output = server.process->Output();
+        EXPECT_NE(output.find(cause, output.find(cause) + 1), std::string::npos) << output;
+    }
+    // A data folder that cannot be written: read-only for everybody, root included.
+    bool mounted = false;
+    Server server({}, [&](const fs::path& data) {
+        if (::geteuid() == 0) {
+            mounted = ::mount(data.c_str(), data.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                      ::mount(nullptr, data.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+        } else {
+            fs::permissions(data, fs::perms::owner_read | fs::perms::owner_exec);
+            mounted = true;
+        }
+    });
+    ASSERT_TRUE(mounted);
+    ASSERT_TRUE(server.running) << server.process->Output();
+    const std::string cause = "qopra2: Cannot write the data folder " + server.Data().string() + ": " +
+                              (::geteuid() == 0 ? "Read-only file system" : "Permission denied");
+    EXPECT_TRUE(server.process->WaitForOutput(cause, kGuard)) << server.process->Output();
+    const PadRun run = server.Pad({"print", pdf.string(), "--printer", "Office"});
+    EXPECT_TRUE(Has(run.output, "RESULT 1 (received file not found)")) << run.output;
+    const std::string output = server.process->Output();
+    EXPECT_NE(output.find(cause, output.find(cause) + 1), std::string::npos) << output;
+    if (::geteuid() == 0) {
+        ::umount2(server.Data().c_str(), MNT_DETACH);
+    } else {
+        fs::permissions(server.Data(), fs::perms::owner_all);
+    }
 }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <netinet/in.h>
 #include <optional>
@@ -42,13 +43,18 @@ struct PadRun {
 class PrintingServer {
 public:
     // `settings` is what the settings element holds besides the two ports.
+    // `beforeStart` may change the data folder once the settings are in it.
     explicit PrintingServer(const std::string& settings,
-                            std::map<std::string, std::string> extraEnvironment = {})
+                            std::map<std::string, std::string> extraEnvironment = {},
+                            const std::function<void(const std::filesystem::path&)>& beforeStart = {})
         : udpPort(FreePort(SOCK_DGRAM)), padPort(FreePort(SOCK_STREAM)) {
         std::filesystem::create_directories(Data());
         WriteFileBytes(Data() / "qopra.xml",
                        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<settings><local_port>" + udpPort +
                            "</local_port><pad_port>" + padPort + "</pad_port>" + settings + "</settings>\n");
+        if (beforeStart) {
+            beforeStart(Data());
+        }
         std::map<std::string, std::string> environment{{"XDG_DATA_HOME", home.Path().string()},
                                                        {"XDG_RUNTIME_DIR", home.Path().string()},
                                                        {"HOME", home.Path().string()}};

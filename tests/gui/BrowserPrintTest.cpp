@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPdfDocument>
+#include <QPdfSelection>
+#include <QPointer>
 #include <QSignalSpy>
+#include <QWebEnginePage>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +17,7 @@
 #include "app/EventLog.h"
 #include "archive/gui/CBrowserDlg.h"
 #include "gui/SpoolerTestEnvironment.h"
-#include "print/DefaultPrinter.h"
+#include "print/BrowserPrintOutcome.h"
 #include "support/FileBytes.h"
 #include "ui/MainWindowFlags.h"
 
@@ -22,6 +29,8 @@ constexpr const char* kNullQueue = "qopra-null";
 constexpr const char* kPdfQueue = "qopra-pdf";
 // Only this test prints there, so the queue's output file is this test's.
 constexpr const char* kProofQueue = "qopra-proof";
+// Only the test of hostile documents prints there and reads what came out.
+constexpr const char* kHtmlQueue = "qopra-html";
 // Bounds on waiting for the browser and the spooler; a healthy run takes a fraction of this.
 constexpr int kWaitMs = 120000;
 
@@ -60,10 +69,8 @@ protected:
         MainWindowFlags::previewIsPdf = false;
         tag =
             std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name();
-        // The default is what the user had; the page restores it after each document.
+        // The user's own default; printing on other queues never changes it.
         ASSERT_TRUE(SetDefaultDestination(kPdfQueue));
-        DefaultPrinter::SwitchDefaultPrinter(kNullQueue);
-        ASSERT_EQ(DefaultDestination(), kNullQueue);
     }
 
     void TearDown() override {
@@ -98,19 +105,26 @@ protected:
     std::string tag;
 };
 
-TEST_F(BrowserPrintTest, HtmlPageGivesOneJobPerCopyOnTheRecordsPrinterWithItsPictureAndRestoresTheDefault) {
+TEST_F(BrowserPrintTest, HtmlPageGivesOneJobPerCopyOnTheRecordsPrinterWithItsPictureAndLeavesTheDefault) {
     // A space and a non-ASCII letter: the loaded document must still be recognised as this record's.
     const std::string document = HtmlDocument("Prüf bericht");
     const std::string single = HtmlDocument("single");
     CBrowserDlg browser(kNullQueue);
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
 
-    browser.PrintDocument(Record(kNullQueue, document, 2));
+    std::unique_ptr<PrintJobRecord> record = Record(kNullQueue, document, 2);
+    record->outcome = std::make_shared<BrowserPrintOutcome>();
+    const std::shared_ptr<BrowserPrintOutcome> outcome = record->outcome;
+    browser.PrintDocument(std::move(record));
     browser.PrintDocument(Record(kProofQueue, single, 1));
     ASSERT_TRUE(WaitFor([&] { return done.count() == 2; }, kWaitMs)) << Log();
 
     EXPECT_TRUE(done.at(0).at(0).toBool()) << Log();
     EXPECT_EQ(done.at(0).at(1).toInt(), 2);
+    // The request that waits learns the jobs it is to watch.
+    ASSERT_TRUE(outcome->Get());
+    EXPECT_TRUE(outcome->Get()->printed);
+    EXPECT_EQ(outcome->Get()->jobIds.size(), 2u);
     EXPECT_EQ(JobsNamed(kNullQueue, document).count, 2);
     EXPECT_EQ(JobsNamed(kPdfQueue, document).count, 0);
     EXPECT_EQ(DefaultDestination(), kPdfQueue);
@@ -185,6 +199,7 @@ TEST_F(BrowserPrintTest, DocumentThatNeverFinishesLoadingIsGivenUpAndTheQueuedOn
     const NeverEndingDocument never(dir / hanging);
     const std::string good = HtmlDocument("after");
     CBrowserDlg browser(kNullQueue, nullptr, std::chrono::milliseconds(300));
+    const QPointer<QWebEnginePage> firstPage(browser.Page());
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
     QSignalSpy idle(&browser, &CBrowserDlg::idle);
     // Only the hanging document gets the short limit; the ones queued behind it get all the time.
@@ -206,6 +221,167 @@ TEST_F(BrowserPrintTest, DocumentThatNeverFinishesLoadingIsGivenUpAndTheQueuedOn
     EXPECT_EQ(JobsNamed(kNullQueue, good).count, 1);
     EXPECT_EQ(DefaultDestination(), kPdfQueue);
     EXPECT_NE(Log().find("PrintFileOnBrowser error."), std::string::npos);
+    EXPECT_TRUE(firstPage.isNull()) << "the page that gave up goes, with its renderer";
+}
+
+TEST_F(BrowserPrintTest, DocumentReadsNoFileOutsideItsFolderRunsNoScriptAndReachesNoNetwork) {
+    const std::filesystem::path outside = dir / "outside";
+    const std::filesystem::path work = dir / "work";
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_directories(work);
+    WriteFileBytes(outside / "secret.htm", "<html><body>SECRET-IFRAME-TEXT</body></html>");
+    WriteFileBytes(outside / "linked.htm", "<html><body>SECRET-LINK-TEXT</body></html>");
+    std::filesystem::create_symlink(outside / "linked.htm", work / "link.htm");
+    WriteFileBytes(work / "style.css", "h1::after { content: ' STYLED-OK'; }");
+    QImage picture(120, 80, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    picture.save(QString::fromStdString((work / "picture.png").string()), "PNG");
+
+    // A listener that a page reaching out to the network would connect to.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    const std::string remote = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/remote.png";
+
+    const std::string name = "hostile-" + tag + ".htm";
+    WriteFileBytes(work / name,
+                   "<html><head><link rel=\"stylesheet\" href=\"style.css\"></head><body><h1>Report</h1>"
+                   "<img src=\"picture.png\" width=\"120\" height=\"80\">"
+                   "<iframe src=\"file://" +
+                       (outside / "secret.htm").string() +
+                       "\"></iframe>"
+                       "<iframe src=\"link.htm\"></iframe>"
+                       "<img src=\"" +
+                       remote +
+                       "\">"
+                       "<script>document.body.insertAdjacentText('beforeend', 'SCRIPT-RAN');"
+                       "fetch('file:///etc/hostname').then(r => r.text())"
+                       ".then(t => document.body.insertAdjacentText('beforeend', 'FETCHED ' + t));</script>"
+                       "<noscript>SCRIPTS-OFF</noscript></body></html>");
+    CBrowserDlg browser(kHtmlQueue);
+    QSignalSpy done(&browser, &CBrowserDlg::documentDone);
+    std::unique_ptr<PrintJobRecord> record = Record(kHtmlQueue, name, 1);
+    record->workingFolder = work.string();
+    browser.PrintDocument(std::move(record));
+    ASSERT_TRUE(WaitFor([&] { return done.count() == 1; }, kWaitMs)) << Log();
+    ASSERT_TRUE(done.at(0).at(0).toBool()) << Log();
+    ASSERT_TRUE(WaitFor([&] { return JobsNamed(kHtmlQueue, name).completed == 1; }, kWaitMs));
+
+    QPdfDocument printed;
+    ASSERT_EQ(printed.load(QString::fromStdString(
+                  (std::filesystem::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-html.out")
+                      .string())),
+              QPdfDocument::Error::None);
+    QString text;
+    for (int page = 0; page < printed.pageCount(); ++page) {
+        text += printed.getAllText(page).text();
+    }
+    const std::string all = text.toStdString();
+    EXPECT_NE(all.find("Report"), std::string::npos) << all;
+    EXPECT_NE(all.find("STYLED-OK"), std::string::npos) << "its own style sheet loads: " << all;
+    EXPECT_NE(all.find("SCRIPTS-OFF"), std::string::npos) << all;
+    EXPECT_EQ(all.find("SCRIPT-RAN"), std::string::npos) << all;
+    EXPECT_EQ(all.find("FETCHED"), std::string::npos) << all;
+    EXPECT_EQ(all.find("SECRET-IFRAME-TEXT"), std::string::npos) << all;
+    EXPECT_EQ(all.find("SECRET-LINK-TEXT"), std::string::npos) << all;
+    EXPECT_NE(ReadFileBytes(std::filesystem::path(std::getenv("CUPS_SERVER")).parent_path() / "out" /
+                            "qopra-html.out")
+                  .find("/Image"),
+              std::string::npos)
+        << "its own picture loads";
+    const int reached = ::accept(listener, nullptr, nullptr);
+    EXPECT_LT(reached, 0) << "the page reached out to the network";
+    ::close(listener);
+    EXPECT_NE(Log().find("[WARNING] Refused file://" + (outside / "secret.htm").string()), std::string::npos)
+        << Log();
+}
+
+TEST_F(BrowserPrintTest, PageWithAnEndlessScriptPrintsAndSoDoesTheNextOne) {
+    const std::string looping = "loop-" + tag + ".htm";
+    WriteFileBytes(dir / looping,
+                   "<html><body><p>before</p><script>while (true) {}</script><p>after</p></body></html>");
+    const std::string next = HtmlDocument("next");
+    CBrowserDlg browser(kNullQueue);
+    QSignalSpy done(&browser, &CBrowserDlg::documentDone);
+    browser.PrintDocument(Record(kNullQueue, looping, 1));
+    browser.PrintDocument(Record(kNullQueue, next, 1));
+    ASSERT_TRUE(WaitFor([&] { return done.count() == 2; }, kWaitMs)) << Log();
+    EXPECT_TRUE(done.at(0).at(0).toBool()) << Log();
+    EXPECT_TRUE(done.at(1).at(0).toBool()) << Log();
+    EXPECT_EQ(JobsNamed(kNullQueue, next).count, 1);
+}
+
+TEST_F(BrowserPrintTest, DocumentTheBrowserCannotShowFailsAtOnceAndDroppedRecordsAreReported) {
+    const std::string docx = "letter-" + tag + ".docx";
+    WriteFileBytes(dir / docx, std::string("PK\x03\x04", 4) + std::string(200, '\x01'));
+    const std::string binary = "blob-" + tag + ".bin";
+    WriteFileBytes(dir / binary, std::string("\x7f"
+                                             "ELF\x02\x01\x01",
+                                             7) +
+                                     std::string(500, '\0'));
+    CBrowserDlg browser(kNullQueue);
+    QSignalSpy done(&browser, &CBrowserDlg::documentDone);
+    std::vector<std::shared_ptr<BrowserPrintOutcome>> outcomes;
+    for (const std::string& name : {docx, binary}) {
+        std::unique_ptr<PrintJobRecord> record = Record(kNullQueue, name, 1);
+        record->outcome = std::make_shared<BrowserPrintOutcome>();
+        outcomes.push_back(record->outcome);
+        browser.PrintDocument(std::move(record));
+    }
+    ASSERT_TRUE(WaitFor([&] { return done.count() == 2; }, kWaitMs)) << Log();
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_FALSE(done.at(static_cast<int>(i)).at(0).toBool());
+        ASSERT_TRUE(outcomes[i]->Get());
+        EXPECT_FALSE(outcomes[i]->Get()->printed);
+    }
+    EXPECT_EQ(JobsNamed(kNullQueue, docx).count, 0);
+    EXPECT_NE(Log().find(docx + " cannot be printed: the browser cannot show a document of its type"),
+              std::string::npos)
+        << Log();
+    EXPECT_NE(Log().find(binary + " cannot be printed"), std::string::npos) << Log();
+
+    // A page that goes while records wait tells their requests at once.
+    const std::string hanging = "hanging-" + tag + ".htm";
+    const NeverEndingDocument never(dir / hanging);
+    auto current = std::make_shared<BrowserPrintOutcome>();
+    auto queued = std::make_shared<BrowserPrintOutcome>();
+    {
+        CBrowserDlg leaving(kNullQueue);
+        std::unique_ptr<PrintJobRecord> first = Record(kNullQueue, hanging, 1);
+        first->outcome = current;
+        std::unique_ptr<PrintJobRecord> second = Record(kNullQueue, HtmlDocument("queued"), 1);
+        second->outcome = queued;
+        leaving.PrintDocument(std::move(first));
+        leaving.PrintDocument(std::move(second));
+    }
+    ASSERT_TRUE(current->Get() && queued->Get());
+    EXPECT_FALSE(current->Get()->printed);
+    EXPECT_FALSE(queued->Get()->printed);
+}
+
+TEST_F(BrowserPrintTest, CopiesAreSubmittedWhileTheGuiThreadGoesOn) {
+    const std::string document = HtmlDocument("copies");
+    constexpr int kCopies = 300;
+    CBrowserDlg browser(kNullQueue);
+    QSignalSpy done(&browser, &CBrowserDlg::documentDone);
+    browser.PrintDocument(Record(kNullQueue, document, kCopies));
+    // The GUI thread looks at the queue while the page is at work: it sees the copies arrive.
+    bool sawSome = false;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const int submitted = JobsNamed(kNullQueue, document).count;
+            sawSome = sawSome || (submitted > 0 && submitted < kCopies && done.count() == 0);
+            return done.count() == 1;
+        },
+        kWaitMs));
+    EXPECT_TRUE(done.at(0).at(0).toBool()) << Log();
+    EXPECT_EQ(done.at(0).at(1).toInt(), kCopies);
+    EXPECT_TRUE(sawSome) << "the GUI thread was held while the copies were submitted";
 }
 
 } // namespace

@@ -149,4 +149,23 @@ TEST_F(MainWindowControllerTest, WorkersReachTheGuiThreadAndNeverWaitLongerThanT
     ASSERT_TRUE(WaitUntilIdle());
 }
 
+TEST_F(MainWindowControllerTest, PrintingLeavesTheUsersDefaultPrinterAsItIs) {
+    // A user with a default of their own keeps it, while records for other printers print.
+    controller->HandlePrintDocument(Record(kNullQueue, "own-default", 1, 40));
+    EXPECT_EQ(DefaultDestination(), kPdfQueue);
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_EQ(DefaultDestination(), kPdfQueue);
+    EXPECT_EQ(JobsNamed(kNullQueue, "own-default-" + tag + ".htm").count, 1);
+
+    // A user without one of their own is not given one.
+    std::filesystem::remove(UserOptionsFile());
+    controller->HandlePrintDocument(Record(kNullQueue, "no-default", 1, 41));
+    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_FALSE(std::filesystem::exists(UserOptionsFile()));
+    EXPECT_NE(
+        ReadFileBytes(dir / "qopra.log")
+            .find("Printing no-default-" + tag + ".htm on qopra-null, the default printer is left as it is"),
+        std::string::npos);
+}
+
 } // namespace

@@ -5,11 +5,15 @@
 #include <QTimer>
 #include <cstdlib>
 #include <cups/cups.h>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
+#include "core/PrintTestFiles.h"
+#include "print/Spooler.h"
 #include "support/TempDir.h"
 
 // Qt on the offscreen platform and the private scheduler of the test command (CUPS_SERVER, started by
@@ -84,6 +88,14 @@ inline bool SetDefaultDestination(const std::string& queue) {
     return std::system(("lpoptions -d " + queue + " >/dev/null").c_str()) == 0;
 }
 
+// Where the spooler library keeps the user's own default destination.
+inline std::filesystem::path UserOptionsFile() {
+    if (::geteuid() == 0) {
+        return std::filesystem::path(std::getenv("CUPS_SERVERROOT")) / "lpoptions";
+    }
+    return std::filesystem::path(std::getenv("HOME")) / ".cups" / "lpoptions";
+}
+
 inline std::string DefaultDestination() {
     cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, nullptr, nullptr);
     const std::string name = dest != nullptr ? dest->name : "";
@@ -98,16 +110,13 @@ struct Jobs {
 
 // The jobs of `queue` named `title`, finished ones included.
 inline Jobs JobsNamed(const std::string& queue, const std::string& title) {
-    cups_job_t* jobs = nullptr;
-    const int total = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
     Jobs found;
-    for (int i = 0; i < total; ++i) {
-        if (title == jobs[i].title) {
+    for (const Spooler::JobInfo& job : printtest::AllJobs(queue)) {
+        if (job.name == title) {
             ++found.count;
-            found.completed += jobs[i].state >= IPP_JSTATE_COMPLETED ? 1 : 0;
+            found.completed += job.state >= static_cast<int>(Spooler::JobState::Completed) ? 1 : 0;
         }
     }
-    cupsFreeJobs(total, jobs);
     return found;
 }
 

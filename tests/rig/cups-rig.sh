@@ -2,7 +2,10 @@
 # A private cupsd for the tests: configuration, state, spool and socket all live in DIR, so two runs
 # never share a scheduler and the machine's own printing is never touched.
 #
-#   cups-rig.sh start DIR   starts the scheduler, creates the queues, prints "export ..." lines
+#   cups-rig.sh start DIR [--no-job-history]
+#                           starts the scheduler, creates the queues, prints "export ..." lines; with
+#                           --no-job-history the scheduler forgets every job as soon as it has ended
+#                           (PreserveJobHistory No), as some installations do
 #   cups-rig.sh stop DIR    stops the scheduler started in DIR (by its PID)
 #
 # Queues:
@@ -13,6 +16,10 @@
 #   qopra-paused    like qopra-null, but disabled: printer-state stopped, reason "paused"
 #   qopra-reject    like qopra-null, but rejecting jobs (printer-is-accepting-jobs false)
 #   qopra-broken    its backend always fails and the error policy aborts the job
+#   qopra-busy      its backend holds each job while the file DIR/out/qopra-busy.hold exists (at most
+#                   two minutes), then completes it: a printer busy with another job
+#   qopra-html      Generic PDF Printer queue writing to DIR/out/qopra-html.out; for the one test that
+#                   reads what the browser page printed
 #
 # Environment printed for the caller: CUPS_SERVER (the socket) and CUPS_SERVERROOT (a private
 # client folder, where libcups keeps root's lpoptions instead of /etc/cups).
@@ -23,9 +30,14 @@ usage() {
     exit 2
 }
 
-[ $# -eq 2 ] || usage
+[ $# -eq 2 ] || [ $# -eq 3 ] || usage
 action=$1
 dir=$2
+history=Yes
+if [ $# -eq 3 ]; then
+    [ "$3" = --no-job-history ] || usage
+    history=No
+fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 sock=$dir/cups.sock
@@ -77,6 +89,19 @@ echo "ERROR: test backend refuses every job" >&2
 exit 1
 EOF
     chmod 0755 "$dir/bin/backend/qopra-fail"
+    cat >"$dir/bin/backend/qopra-hold" <<EOF
+#!/bin/sh
+# Lists nothing when probed; holds each job while the hold file exists, then completes it.
+[ \$# -eq 0 ] && exit 0
+cat >/dev/null
+n=0
+while [ -e "$dir/out/qopra-busy.hold" ] && [ \$n -lt 1200 ]; do
+    sleep 0.1
+    n=\$((n + 1))
+done
+exit 0
+EOF
+    chmod 0755 "$dir/bin/backend/qopra-hold"
 
     cat >"$dir/etc/cups-files.conf" <<EOF
 ServerRoot $dir/etc
@@ -103,7 +128,7 @@ DefaultAuthType None
 DefaultEncryption Never
 WebInterface No
 MaxJobs 0
-PreserveJobHistory Yes
+PreserveJobHistory $history
 PreserveJobFiles No
 JobRetryLimit 0
 <Location />
@@ -158,6 +183,9 @@ create_queues() {
     add_queue -p qopra-reject -v file:///dev/null -m raw -E
     cupsreject qopra-reject
     add_queue -p qopra-broken -v qopra-fail:/ -m raw -o printer-error-policy=abort-job -E
+    add_queue -p qopra-busy -v qopra-hold:/ -m raw -E
+    add_queue -p qopra-html -v "file://$dir/out/qopra-html.out" \
+        -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
 }
 
 case "$action" in

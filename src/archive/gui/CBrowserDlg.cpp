@@ -1,32 +1,41 @@
 #include "archive/gui/CBrowserDlg.h"
 
-#include <QDir>
 #include <QMarginsF>
+#include <QMetaObject>
+#include <QMimeDatabase>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPointer>
-#include <QTemporaryFile>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <utility>
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "archive/gui/DocumentFolderInterceptor.h"
 #include "platform/Unicode.h"
-#include "print/DefaultPrinter.h"
 #include "print/Spooler.h"
 #include "ui/MainWindowFlags.h"
 
 namespace {
 
 constexpr const char* kPdfMarker = ".PDF";
-constexpr const char* kTempPdfTemplate = "qopra-print-XXXXXX.pdf";
 constexpr qreal kPageMarginMillimetres = 10.0;
 // Each copy is a job of its own, as the devices expect one job per copy.
 constexpr int kCopiesPerJob = 1;
+// What the browser shows (and so prints); anything else it would only offer as a download.
+constexpr std::array<const char*, 12> kShownTypes = {"text/html",    "application/xhtml+xml",
+                                                     "text/plain",   "application/xml",
+                                                     "image/png",    "image/jpeg",
+                                                     "image/gif",    "image/webp",
+                                                     "image/bmp",    "image/svg+xml",
+                                                     "image/x-icon", "application/pdf"};
 
 QString ToQString(const std::string& text) {
     return QString::fromStdString(text);
@@ -53,32 +62,74 @@ QPageLayout PrintLayout() {
     return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, margins, QPageLayout::Millimeter);
 }
 
+bool BrowserCanShow(const std::filesystem::path& file) {
+    // Only a regular file's content is looked at; anything else the browser finds out about itself.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+        return true;
+    }
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(ToQString(file.string()));
+    return std::any_of(kShownTypes.begin(), kShownTypes.end(),
+                       [&](const char* shown) { return type.inherits(QLatin1String(shown)); });
+}
+
 } // namespace
 
 CBrowserDlg::CBrowserDlg(std::string printer, QObject* parent, std::chrono::milliseconds printTimeLimit)
-    : QObject(parent), printerName(std::move(printer)), page(std::make_unique<QWebEnginePage>()) {
-    // Without plugins a PDF turns into a download instead of being shown.
-    page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
-    page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+    : QObject(parent), printerName(std::move(printer)),
+      // A profile of its own, kept in memory only: nothing of a document outlives the program, and its
+      // renderers are never shared with another window's pages.
+      profile(std::make_unique<QWebEngineProfile>()),
+      interceptor(std::make_unique<DocumentFolderInterceptor>()) {
+    profile->setUrlRequestInterceptor(interceptor.get());
+    connect(profile.get(), &QWebEngineProfile::downloadRequested, this, &CBrowserDlg::OnDownloadRequested);
     timeLimit.setSingleShot(true);
     timeLimit.setInterval(printTimeLimit);
     connect(&timeLimit, &QTimer::timeout, this, &CBrowserDlg::OnTimeLimit);
-    connect(page.get(), &QWebEnginePage::loadingChanged, this, &CBrowserDlg::OnLoadingChanged);
+    MakePage();
 }
 
 CBrowserDlg::~CBrowserDlg() {
-    // Every record came with a switch of the default printer; one that is never printed still owes
-    // its restore, so ending in the middle of a print does not leave the default switched.
-    const std::size_t outstanding = waiting.size() + (phase != Phase::Idle ? 1 : 0);
+    if (submitterCancelled) {
+        *submitterCancelled = true;
+    }
+    FinishSubmitter();
+    // Whoever waits for a record that is never printed hears so now.
+    if (outcome) {
+        outcome->Report(false, {});
+    }
+    for (const std::unique_ptr<PrintJobRecord>& record : waiting) {
+        if (record->outcome) {
+            record->outcome->Report(false, {});
+        }
+    }
     // The browser goes first, while every member still exists: a render that reports back while it
-    // is taken down finds nothing pending.
+    // is taken down finds nothing pending. The profile outlives its page.
     waiting.clear();
     phase = Phase::Idle;
     disconnect(page.get(), nullptr, this, nullptr);
     page.reset();
-    for (std::size_t i = 0; i < outstanding; ++i) {
-        DefaultPrinter::RestoreDefaultPrinter();
+    disconnect(profile.get(), nullptr, this, nullptr);
+    profile->setUrlRequestInterceptor(nullptr);
+    profile.reset();
+}
+
+void CBrowserDlg::MakePage() {
+    if (page) {
+        // The old page goes with its renderer, however busy that is.
+        disconnect(page.get(), nullptr, this, nullptr);
+        page.reset();
     }
+    page = std::make_unique<QWebEnginePage>(profile.get());
+    QWebEngineSettings* settings = page->settings();
+    // Documents come from the network: they may not run scripts or reach beyond their own folder.
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    // Without plugins a PDF turns into a download instead of being shown.
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
+    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+    connect(page.get(), &QWebEnginePage::loadingChanged, this, &CBrowserDlg::OnLoadingChanged);
 }
 
 void CBrowserDlg::SetPrintTimeLimit(std::chrono::milliseconds limit) {
@@ -96,29 +147,38 @@ void CBrowserDlg::PrintDocument(std::unique_ptr<PrintJobRecord> record) {
 }
 
 void CBrowserDlg::StartNext() {
-    if (waiting.empty()) {
-        emit idle();
+    while (!waiting.empty()) {
+        const std::unique_ptr<PrintJobRecord> record = std::move(waiting.front());
+        waiting.pop_front();
+
+        ++serial;
+        copies = std::min(record->copies, copiesLimit);
+        if (copies < record->copies) {
+            EventLog::Write("[WARNING] %d copies asked of %s, printing %d", record->copies,
+                            record->documentName.c_str(), copies);
+        }
+        documentName = record->documentName;
+        documentNameUpper = AsciiUpper(record->documentName);
+        jobPrinterName = record->printerName;
+        workingFolder = record->workingFolder;
+        outcome = record->outcome;
+        const std::filesystem::path file = std::filesystem::path(workingFolder) / documentName;
+        if (documentNameUpper.find(kPdfMarker) == std::string::npos && !BrowserCanShow(file)) {
+            EventLog::Write("%s cannot be printed: the browser cannot show a document of its type",
+                            documentName.c_str());
+            Conclude(false, {});
+            continue;
+        }
+        phase = Phase::LoadingDocument;
+        // Opened by its real name; upper-casing only serves the PDF test.
+        documentUrl = QUrl::fromLocalFile(ToQString(file.string()));
+        interceptor->Allow(workingFolder,
+                           DataFolder::Path().empty() ? std::filesystem::path() : DataFolder::WaitingPage());
+        timeLimit.start();
+        page->load(documentUrl);
         return;
     }
-    const std::unique_ptr<PrintJobRecord> record = std::move(waiting.front());
-    waiting.pop_front();
-
-    phase = Phase::LoadingDocument;
-    ++serial;
-    copies = std::min(record->copies, copiesLimit);
-    if (copies < record->copies) {
-        EventLog::Write("[WARNING] %d copies asked of %s, printing %d", record->copies,
-                        record->documentName.c_str(), copies);
-    }
-    documentName = record->documentName;
-    documentNameUpper = AsciiUpper(record->documentName);
-    jobPrinterName = record->printerName;
-    workingFolder = record->workingFolder;
-    // Opened by its real name; upper-casing only serves the PDF test.
-    documentUrl =
-        QUrl::fromLocalFile(ToQString((std::filesystem::path(workingFolder) / documentName).string()));
-    timeLimit.start();
-    page->load(documentUrl);
+    emit idle();
 }
 
 void CBrowserDlg::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
@@ -126,7 +186,7 @@ void CBrowserDlg::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
         return;
     }
     if (phase == Phase::LeavingPdf && SameLocation(info.url(), leavingUrl)) {
-        Finish(false, 0);
+        Finish(false, {});
         return;
     }
     if (phase != Phase::LoadingDocument || !SameLocation(info.url(), documentUrl)) {
@@ -145,7 +205,7 @@ void CBrowserDlg::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     }
     if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus) {
         EventLog::Write("PrintFileOnBrowser error.");
-        Finish(false, 0);
+        Finish(false, {});
         return;
     }
     phase = Phase::Rendering;
@@ -160,63 +220,100 @@ void CBrowserDlg::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
         PrintLayout());
 }
 
+void CBrowserDlg::OnDownloadRequested(QWebEngineDownloadRequest* download) {
+    // Nothing is ever saved from a document.
+    download->cancel();
+    if (phase == Phase::LoadingDocument && SameLocation(download->url(), documentUrl)) {
+        EventLog::Write("%s cannot be printed: the browser cannot show a document of its type",
+                        documentName.c_str());
+        Finish(false, {});
+    }
+}
+
 void CBrowserDlg::OnPdfRendered(std::uint64_t renderSerial, const QByteArray& pdf) {
     if (phase != Phase::Rendering || renderSerial != serial) {
         return;
     }
     if (pdf.isEmpty()) {
         EventLog::Write("PrintFileOnBrowser error.");
-        Finish(false, 0);
+        Finish(false, {});
         return;
     }
-    const int submitted = SubmitCopies(pdf);
-    const bool printed = submitted == std::max(copies, 0);
+    if (copies <= 0) {
+        Finish(true, {});
+        return;
+    }
+    // Loading and rendering were bounded; the spooler takes its own time for the copies.
+    timeLimit.stop();
+    phase = Phase::Submitting;
+    FinishSubmitter();
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    submitterCancelled = cancelled;
+    // The worker ends before this object does (the destructor joins it), so it may post to it.
+    submitter = std::thread([this, renderSerial, cancelled,
+                             document = std::string(pdf.constData(), pdf.size()), printer = jobPrinterName,
+                             name = documentName, count = copies] {
+        Spooler spooler;
+        std::vector<int> jobIds;
+        for (std::int32_t copy = 0; copy < count && !*cancelled; ++copy) {
+            const int jobId = spooler.SubmitPdf(printer, document, name, kCopiesPerJob);
+            // A printer that refused one copy refuses the others too.
+            if (jobId <= 0) {
+                break;
+            }
+            jobIds.push_back(jobId);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, renderSerial, jobIds] { OnSubmitted(renderSerial, jobIds); }, Qt::QueuedConnection);
+    });
+}
+
+void CBrowserDlg::OnSubmitted(std::uint64_t renderSerial, const std::vector<int>& jobIds) {
+    FinishSubmitter();
+    if (phase != Phase::Submitting || renderSerial != serial) {
+        return;
+    }
+    const bool printed = jobIds.size() == static_cast<std::size_t>(copies);
     if (!printed) {
         EventLog::Write("PrintFileOnBrowser error.");
     }
-    Finish(printed, submitted);
+    Finish(printed, jobIds);
 }
 
-int CBrowserDlg::SubmitCopies(const QByteArray& pdf) {
-    if (copies <= 0) {
-        return 0;
+void CBrowserDlg::FinishSubmitter() {
+    if (submitter.joinable()) {
+        submitter.join();
     }
-    // The spooler takes a copy of the file with each submission, so it can go right after.
-    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/") + QLatin1String(kTempPdfTemplate));
-    if (!file.open() || file.write(pdf) != pdf.size() || !file.flush()) {
-        return 0;
-    }
-    const std::filesystem::path path = file.fileName().toStdString();
-    int submitted = 0;
-    for (std::int32_t copy = 0; copy < copies; ++copy) {
-        // A printer that refused one copy refuses the others too.
-        if (Spooler::SubmitFile(jobPrinterName, path, documentName, kCopiesPerJob) <= 0) {
-            break;
-        }
-        ++submitted;
-    }
-    return submitted;
 }
 
 void CBrowserDlg::OnTimeLimit() {
-    if (phase == Phase::Idle) {
+    if (phase == Phase::Idle || phase == Phase::Submitting) {
         return;
     }
     // A waiting page that is slow to appear is no failure of the print.
     if (phase != Phase::LeavingPdf) {
         EventLog::Write("PrintFileOnBrowser error.");
     }
-    // Stopping reports on the load at once; that report must not finish this record a second time.
-    phase = Phase::Idle;
-    page->triggerAction(QWebEnginePage::Stop);
-    Finish(false, 0);
+    // A page that did not finish in time may have a renderer that never will: the next document
+    // gets a new one.
+    MakePage();
+    Finish(false, {});
 }
 
-void CBrowserDlg::Finish(bool printed, int submittedJobs) {
+void CBrowserDlg::Conclude(bool printed, const std::vector<int>& jobIds) {
     timeLimit.stop();
-    phase = Phase::Idle;
     ++serial;
-    DefaultPrinter::RestoreDefaultPrinter();
-    emit documentDone(printed, submittedJobs);
+    if (outcome) {
+        outcome->Report(printed, jobIds);
+        outcome.reset();
+    }
+    // A record handed over by a receiver of the signal waits its turn.
+    phase = Phase::Concluding;
+    emit documentDone(printed, static_cast<int>(jobIds.size()));
+    phase = Phase::Idle;
+}
+
+void CBrowserDlg::Finish(bool printed, const std::vector<int>& jobIds) {
+    Conclude(printed, jobIds);
     StartNext();
 }

@@ -3,30 +3,38 @@
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "print/PrintJobRecord.h"
 
+class DocumentFolderInterceptor;
+class QWebEngineDownloadRequest;
 class QWebEngineLoadingInfo;
 class QWebEnginePage;
+class QWebEngineProfile;
 
 // The hidden preview page of the browser road: loads each document it is given, renders it to PDF and
-// submits that to the record's printer once per copy, then restores the default printer that the main
-// window switched. Never shown. Records that arrive while one is printing wait their turn, so none is
-// lost. Lives on the GUI thread.
+// submits that to the record's printer by name once per copy (the user's default printer is never
+// touched), and reports the jobs to the record's outcome. Never shown. Documents come from the
+// network: the page runs no scripts and loads nothing but the files of the record's working folder.
+// Records that arrive while one is printing wait their turn, so none is lost. Lives on the GUI
+// thread; the copies are submitted on a worker so that the GUI thread never waits for the spooler.
 class CBrowserDlg : public QObject {
     Q_OBJECT
 
 public:
-    // A document that has not loaded and rendered by then is given up, so the default printer does not
-    // stay switched for good.
-    static constexpr std::chrono::milliseconds kDefaultPrintTimeLimit{60000};
+    // A document that has not loaded and rendered by then is given up, with a new page for the next
+    // one; it is shorter than the request's own wait, so the device hears the failure from the page.
+    static constexpr std::chrono::milliseconds kDefaultPrintTimeLimit{20000};
     // Each copy is a job of its own: a device asking for a million copies must not flood the spooler
-    // and hold the GUI thread for hours. Print dialogs stop at the same number.
+    // for hours. Print dialogs stop at the same number.
     static constexpr std::int32_t kDefaultCopiesLimit = 999;
 
     explicit CBrowserDlg(std::string printerName, QObject* parent = nullptr,
@@ -43,6 +51,8 @@ public:
     void PrintDocument(std::unique_ptr<PrintJobRecord> record);
     // A document is loading or printing, or waits for its turn.
     bool IsBusy() const { return phase != Phase::Idle || !waiting.empty(); }
+    // The browser page in use; replaced when a document is given up.
+    QWebEnginePage* Page() const { return page.get(); }
 
 signals:
     // The main window should show its waiting page (a PDF document was not printed here).
@@ -57,21 +67,34 @@ private:
         Idle,
         LoadingDocument,
         Rendering,
+        // The rendered copies are on their way to the spooler.
+        Submitting,
         // A PDF was loaded and not printed; the waiting page is on its way in.
         LeavingPdf,
+        // The record's outcome is being told.
+        Concluding,
     };
 
+    void MakePage();
     void StartNext();
     void OnLoadingChanged(const QWebEngineLoadingInfo& info);
+    void OnDownloadRequested(QWebEngineDownloadRequest* download);
     void OnPdfRendered(std::uint64_t serial, const QByteArray& pdf);
+    void OnSubmitted(std::uint64_t serial, const std::vector<int>& jobIds);
     void OnTimeLimit();
-    int SubmitCopies(const QByteArray& pdf);
-    void Finish(bool printed, int submittedJobs);
+    void FinishSubmitter();
+    // Reports the current record's outcome; Finish then goes on with the next record.
+    void Conclude(bool printed, const std::vector<int>& jobIds);
+    void Finish(bool printed, const std::vector<int>& jobIds);
 
     std::string printerName;
+    std::unique_ptr<QWebEngineProfile> profile;
+    std::unique_ptr<DocumentFolderInterceptor> interceptor;
     std::unique_ptr<QWebEnginePage> page;
     QTimer timeLimit;
     std::deque<std::unique_ptr<PrintJobRecord>> waiting;
+    std::thread submitter;
+    std::shared_ptr<std::atomic<bool>> submitterCancelled;
 
     Phase phase = Phase::Idle;
     std::uint64_t serial = 0;
@@ -81,6 +104,7 @@ private:
     std::string documentNameUpper;
     std::string jobPrinterName;
     std::string workingFolder;
+    std::shared_ptr<BrowserPrintOutcome> outcome;
     QUrl documentUrl;
     QUrl leavingUrl;
 };
