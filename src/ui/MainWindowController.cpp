@@ -8,6 +8,7 @@
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "app/LogManager.h"
 #include "app/StartupChecks.h"
 #include "archive/PrintedDocuments.h"
 #include "archive/gui/CBrowserDlg.h"
@@ -56,6 +57,10 @@ void MainWindowController::LoadSettings() {
 }
 
 void MainWindowController::Start() {
+    if (const std::string noPrinters = StartupChecks::ReportPrintersOffered(AppSettings::Instance());
+        !noPrinters.empty()) {
+        LogManager::Trace(noPrinters, traceSink);
+    }
     network.SetTraceSink(traceSink);
     network.SetMainWindow(this);
     if (!StartNetwork()) {
