@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (core only, address and undefined-behaviour sanitizers) and
-# runs each one for a while on a copy of its seed corpus; a crash, leak or hang fails the run and
-# leaves its input in build-fuzz/artifacts/.
+# Builds the libFuzzer targets with clang (address and undefined-behaviour sanitizers, in the sanitizer
+# tree build-asan) and runs each one for a while on a copy of its seed corpus; a crash, leak or hang
+# fails the run and leaves its input in build-fuzz/artifacts/.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]     SECONDS per target (default 30), all targets by default
 #
@@ -11,10 +11,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOPRA_FUZZ=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-fuzz -j"$(nproc)"
-
+# The sanitizer tree of the test command, which holds the fuzz targets too.
+scripts/configure-sanitizer-tree.sh
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     for source in fuzz/*Fuzzer.cpp; do
@@ -22,6 +20,7 @@ if [ ${#targets[@]} -eq 0 ]; then
         targets+=("${name%Fuzzer}")
     done
 fi
+cmake --build build-asan -j"$(nproc)" --target $(printf '%sFuzzer ' "${targets[@]}")
 
 mkdir -p build-fuzz/artifacts
 status=0
@@ -34,7 +33,7 @@ for target in "${targets[@]}"; do
     [ -f "fuzz/$target.flags" ] && read -r -a flags <"fuzz/$target.flags"
     echo "== fuzzing $target for ${seconds} s"
     if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
-        "build-fuzz/bin/${target}Fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 \
+        "build-asan/bin/${target}Fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 \
         -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" "${flags[@]}" \
         "$work" >"build-fuzz/$target.log" 2>&1; then
         echo "!! $target failed; its log: build-fuzz/$target.log"

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scripts/build.sh
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQOPRA_GUI=OFF -DQOPRA_SANITIZE=ON >/dev/null
+scripts/configure-sanitizer-tree.sh
 cmake --build build-asan -j"$(nproc)"
 # The Debian package from a Release build of what it holds; checked below, once the spooler runs.
 export QOPRA_PACKAGE
