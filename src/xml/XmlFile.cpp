@@ -1,9 +1,5 @@
 #include "xml/XmlFile.h"
 
-#include <sstream>
-
-#include "platform/AtomicFile.h"
-
 std::string XmlFile::TextContent(const pugi::xml_node& node) {
     const pugi::xml_node first = node.first_child();
     const auto isText = [](const pugi::xml_node& n) {
@@ -31,17 +27,4 @@ std::string XmlFile::TextContent(const pugi::xml_node& node) {
         current = current.next_sibling();
     }
     return text;
-}
-
-bool XmlFile::SaveAtomically(const pugi::xml_document& document, const std::filesystem::path& path,
-                             pugi::xml_encoding encoding) {
-    std::ostringstream out;
-    unsigned flags = pugi::format_raw;
-    if (encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be ||
-        encoding == pugi::encoding_utf16) {
-        flags |= pugi::format_write_bom;
-    }
-    // The declaration, if the file had one, is a node of the document and is written back as it was.
-    document.save(out, "", flags | pugi::format_no_declaration, encoding);
-    return WriteFileAtomically(path, out.str());
 }
