@@ -1,5 +1,6 @@
 #include "removable/gui/DlgUSBPrints.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -43,6 +44,12 @@ enum TextId : unsigned {
 
 constexpr int kDefaultWidth = 680;
 constexpr int kDefaultHeight = 320;
+// Room around a cell's or a heading's text, and around the list in the window.
+constexpr int kTextPadding = 14;
+constexpr int kListMargin = 48;
+// The widest date the list shows (digits are equally wide in the fonts of desktops).
+constexpr const char* kWidestDate = " 00.00.0000 00:00:00";
+constexpr const char* kWidestCopies = "9999";
 constexpr const char* kFileMarker = "%s";
 
 QTableWidgetItem* Cell(const QString& text) {
@@ -82,11 +89,6 @@ DlgUSBPrints::DlgUSBPrints(std::uint16_t interfaceLanguage, Parts windowParts, Q
     // The check box column is narrower than the style's smallest column.
     list->horizontalHeader()->setMinimumSectionSize(kCheckWidth);
     list->setColumnWidth(kCheckColumn, kCheckWidth);
-    list->setColumnWidth(kProgramColumn, kProgramWidth);
-    list->setColumnWidth(kDescriptionColumn, kDescriptionWidth);
-    list->setColumnWidth(kDateColumn, kDateWidth);
-    list->setColumnWidth(kStatusColumn, kStatusWidth);
-    list->setColumnWidth(kCopiesColumn, kCopiesWidth);
 
     // Enter in the list must not press Delete or Print.
     for (QPushButton* button : {printButton, previewButton, deleteButton, closeButton}) {
@@ -113,7 +115,12 @@ DlgUSBPrints::DlgUSBPrints(std::uint16_t interfaceLanguage, Parts windowParts, Q
     });
 
     SetTexts();
-    resize(kDefaultWidth, kDefaultHeight);
+    FitColumns();
+    int listWidth = 0;
+    for (int column = 0; column < kColumns; ++column) {
+        listWidth += list->columnWidth(column);
+    }
+    resize(std::max(kDefaultWidth, listWidth + kListMargin), kDefaultHeight);
     RefreshDocumentList();
     placement.Restore();
 }
@@ -137,6 +144,24 @@ void DlgUSBPrints::SetTexts() {
     list->setHorizontalHeaderLabels({QString(), Text(kProgramText, "Program"),
                                      Text(kDescriptionText, "Description"), Text(kDateText, "Date"),
                                      Text(kStatusText, "Status"), Text(kCopiesText, "Copies")});
+}
+
+void DlgUSBPrints::FitColumns() {
+    const QFontMetrics cellMetrics(list->font());
+    const QFontMetrics headingMetrics(list->horizontalHeader()->font());
+    const auto fit = [&](int column, int width, const QStringList& texts) {
+        width = std::max(width, headingMetrics.horizontalAdvance(list->horizontalHeaderItem(column)->text()) +
+                                    kTextPadding);
+        for (const QString& text : texts) {
+            width = std::max(width, cellMetrics.horizontalAdvance(text) + kTextPadding);
+        }
+        list->setColumnWidth(column, width);
+    };
+    fit(kProgramColumn, kProgramWidth, {});
+    fit(kDescriptionColumn, kDescriptionWidth, {});
+    fit(kDateColumn, kDateWidth, {kWidestDate});
+    fit(kStatusColumn, kStatusWidth, {Text(kPrintedText, "Printed"), Text(kNotPrintedText, "Not printed")});
+    fit(kCopiesColumn, kCopiesWidth, {kWidestCopies});
 }
 
 void DlgUSBPrints::RefreshDocumentList() {

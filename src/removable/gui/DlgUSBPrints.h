@@ -30,6 +30,7 @@ class DlgUSBPrints : public QDialog {
     Q_OBJECT
 
 public:
+    // Column widths; a column is wider where its heading or its texts need more in the desktop's font.
     static constexpr int kCheckWidth = 20;
     static constexpr int kProgramWidth = 130;
     static constexpr int kDescriptionWidth = 200;
@@ -95,6 +96,8 @@ signals:
 
 private:
     void SetTexts();
+    // Widens the columns whose heading or fixed-format texts would be cut.
+    void FitColumns();
     QString Text(unsigned id, const char* windowText) const;
     // The ticked rows, in row order.
     std::vector<int> TickedRows() const;
