@@ -6,6 +6,7 @@
 #include "core/NetTestDevice.h"
 #include "core/PrintTestFiles.h"
 #include "e2e/HeadlessServer.h"
+#include "print/Spooler.h"
 #include "protocol/Base64.h"
 #include "protocol/ReceiveBuffer.h"
 #include "support/FileBytes.h"
@@ -294,9 +295,47 @@ void PrintLatencyUnderFlood() {
         Median(quiet), quiet.size(), Median(flooded), flooded.size());
 }
 
+// SIGTERM while a print waits for its job in the queue of a busy printer, to the end of the process.
+void EndDuringAPrint() {
+    if (!printtest::HaveScheduler()) {
+        return;
+    }
+    const std::filesystem::path hold =
+        std::filesystem::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-busy.hold";
+    TempDir folder;
+    WriteFileBytes(hold, "");
+    WriteFileBytes(folder / "blocker.pdf", printtest::MinimalPdf());
+    const int blocker = Spooler::SubmitFile("qopra-busy", folder / "blocker.pdf", "blocker.pdf", 1);
+    printtest::WaitForJobState("qopra-busy", blocker, Spooler::JobState::Processing);
+    WriteFileBytes(folder / "bench.pdf", printtest::MinimalPdf());
+    printtest::MakeArchive(folder / "bench.7z", folder.Path(), {"bench.pdf"});
+    std::string message = PrintCommandFor(Base64::Encode(ReadFileBytes(folder / "bench.7z")));
+    message.replace(message.find("qopra-null"), 10, "qopra-busy");
+    const e2e::Settings settings = MakeSettings({"qopra-busy"});
+    e2e::HeadlessServer server(settings);
+    if (server.WaitFor(" is running on port ")) {
+        DeviceListener device("127.0.0.2", settings.padPort);
+        DatagramSender pad("127.0.0.2");
+        auto own = Connections(device, pad, settings.localPort, 1);
+        if (!own.empty() && own[0].SendBytes(message) && server.WaitFor(" received bench.7z")) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            const auto start = Clock::now();
+            const bool ended = server.Stop();
+            const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            const auto answer = own[0].ReadMessage();
+            std::printf("SIGTERM during a print (job waiting on a busy printer) to exit: %.0f ms, %s end, "
+                        "device answered: %s\n",
+                        ms, ended ? "orderly" : "forced",
+                        answer && answer->find("RESULT\">4<") != std::string::npos ? "result 4" : "no");
+        }
+    }
+    std::filesystem::remove(hold);
+}
+
 } // namespace
 
 int main() {
+    EndDuringAPrint();
     PeakMemory();
     HangingFlood();
     PrintLatencyUnderFlood();

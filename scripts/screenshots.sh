@@ -97,16 +97,12 @@ HTML
     # History and settings from the tray menu, by the keyboard.
     tray_menu
     xdotool key Down Down Return
-    history=$(wait_window "ARCHIVE|ARCHIVIO|Archivio")
+    history=$(wait_window "^(ARCHIVE|ARCHIVIO)$")
     shoot "$history" "history-window-$suffix"
     tray_menu
     xdotool key Down Down Down Return
-    sleep 1
-    settings=$(xdotool search --onlyvisible --class qopra2 | while read -r id; do
-        name=$(xdotool getwindowname "$id")
-        case "$name" in *print*|*stampa*|Trace|ARCHIVE|*rchivio*|ARCHIVIO) ;; *) [ "$name" != "qopra2" ] && echo "$id" ;; esac
-    done | head -n 1)
-    [ -n "$settings" ] && shoot "$settings" "settings-window-$suffix"
+    settings=$(wait_window "^(Settings|Impostazioni)$")
+    shoot "$settings" "settings-window-$suffix"
     import -window root "$out/desktop-$suffix.png"
     echo "wrote $out/desktop-$suffix.png"
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 class AppSettings;
 
 // What keeps the server from doing its work, said at start on standard error and in the log, so that
@@ -12,4 +14,7 @@ public:
     static void ReportDataFolder();
     // The spooler cannot be reached (with the server that was tried).
     static void ReportSpooler();
+    // No printer is offered: devices will see an empty list. Also traced, so the trace window and the
+    // service's output say it where a person looks. Returns the text said, empty when printers are offered.
+    static std::string ReportPrintersOffered(const AppSettings& settings);
 };

@@ -232,6 +232,15 @@ void AppSettings::SetPrinters(std::vector<std::string> names) {
     printers = std::move(names);
 }
 
+void AppSettings::SetPrintersAndAliases(std::vector<std::string> names,
+                                        const std::vector<std::pair<std::string, std::string>>& printerAliases) {
+    std::lock_guard guard(listLock);
+    for (const auto& [printer, alias] : printerAliases) {
+        SetAliasLocked(printer, alias);
+    }
+    printers = std::move(names);
+}
+
 std::map<std::string, std::string> AppSettings::Aliases() const {
     std::lock_guard guard(listLock);
     return aliases;

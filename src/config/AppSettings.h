@@ -8,8 +8,10 @@
 #include <vector>
 
 // The settings record of the process, filled once from "qopra.xml" and written back by the settings
-// window. Network threads read the printer list and the aliases while the GUI thread may rebuild
-// them, so those two go through the lock; the other fields are plain values read at the moment of use.
+// window. Network and printing threads read the printer list and the aliases while the GUI thread may
+// rebuild them, so those two go through the lock, and the settings window changes them in one step;
+// the backup flag and the delay are atomic; the texts (ports, address) are read and written on the
+// GUI thread only.
 class AppSettings {
 public:
     static constexpr const char* kDefaultLocalPort = "2001";
@@ -41,6 +43,10 @@ public:
 
     std::vector<std::string> Printers() const;
     void SetPrinters(std::vector<std::string> names);
+    // The offered printers and the aliases of those printers (an empty alias removes it), changed
+    // together: a reader sees either the old list and names or the new ones, never a mixture.
+    void SetPrintersAndAliases(std::vector<std::string> names,
+                               const std::vector<std::pair<std::string, std::string>>& printerAliases);
     std::map<std::string, std::string> Aliases() const;
 
     std::string local_port = kDefaultLocalPort;

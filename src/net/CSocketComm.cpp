@@ -96,21 +96,25 @@ CSocketComm::~CSocketComm() {
 
 bool CSocketComm::CreateDatagramSocket(const std::optional<std::string>& host, const std::string& port) {
     if (IsOpen() || heldFd >= 0) {
+        openError = EBUSY;
         return false;
     }
+    openError = 0;
     std::optional<Filter> wanted;
     if (host.has_value() && !host->empty()) {
         Filter chosen;
         chosen.address.s_addr = htonl(AddressFromText(host));
         chosen.interfaceIndex = InterfaceOf(chosen.address);
         if (chosen.interfaceIndex == 0) {
-            return false; // not an address of this machine
+            openError = EADDRNOTAVAIL; // not an address of this machine
+            return false;
         }
         wanted = chosen;
     }
     const std::uint16_t portNumber = PortFromText(port);
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
+        openError = errno;
         return false;
     }
     // No SO_REUSEADDR: with it a second server could bind the same port and unicast datagrams would
@@ -120,6 +124,7 @@ bool CSocketComm::CreateDatagramSocket(const std::optional<std::string>& host, c
     if (setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
         setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
         bind(fd, AsSockaddr(bound), sizeof bound) != 0) {
+        openError = errno;
         close(fd);
         return false;
     }

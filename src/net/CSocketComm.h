@@ -45,6 +45,8 @@ public:
     // that address must be one of this machine's and only datagrams for it are accepted (addressed to
     // it, arriving on its interface, or arriving on the loopback); without one every datagram is.
     bool CreateDatagramSocket(const std::optional<std::string>& host, const std::string& port);
+    // The system's error of the last socket that could not be opened or bound (0: none).
+    int OpenError() const { return openError; }
     // Opens a TCP connection to host:port, giving up after kConnectTimeout or when Stop is called.
     bool ConnectTo(const std::string& host, const std::string& port);
     // Takes a stream socket that is already connected (made by a connection attempt elsewhere).
@@ -126,4 +128,5 @@ private:
     std::optional<Filter> filter;
     unsigned loopbackIndex = 0;
     std::chrono::milliseconds sendTimeout = kDefaultSendTimeout;
+    int openError = 0;
 };

@@ -7,6 +7,7 @@
 #include "net/ITCPClient.h"
 #include "net/TCPXmlManager.h"
 #include "print/DocumentStaging.h"
+#include "print/PrintStop.h"
 #include "protocol/PrintCommand.h"
 
 void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection) {
@@ -51,4 +52,12 @@ void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection) {
         break;
     }
     connection.Send(command.BuildPrintResult(result, printerStatus));
+}
+
+void CancelPrintRequests() {
+    PrintStop::Request();
+}
+
+void AllowPrintRequests() {
+    PrintStop::Clear();
 }

@@ -1,6 +1,7 @@
 #include "net/NetworkService.h"
 
 #include "config/AppSettings.h"
+#include "net/HandlePrintRequest.h"
 #include "net/MacToAddress.h"
 #include "net/TCPXmlManager.h"
 #include "net/UDPServer.h"
@@ -54,5 +55,8 @@ void NetworkService::Stop() {
     members->udpServer.Stop();
     members->tcpManager.AbortConnects();
     members->udpManager.Stop();
+    // A print under way ends at once and answers its device; then the connections close.
+    CancelPrintRequests();
     members->tcpManager.Stop();
+    AllowPrintRequests();
 }

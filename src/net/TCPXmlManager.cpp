@@ -243,6 +243,12 @@ void TCPXmlManager::AbortConnects() {
 
 void TCPXmlManager::Stop() {
     AbortConnects();
+    {
+        // The message being carried out may still answer its device (a print cut short by the end
+        // answers "failed"); the connections close after that, or after a grace at most.
+        std::unique_lock guard(messageGate);
+        messageFree.wait_for(guard, kStopGrace, [this] { return !messageBusy; });
+    }
     std::vector<std::unique_ptr<TCPClient>> all;
     {
         std::lock_guard guard(clientsLock);
@@ -349,7 +355,7 @@ void TCPXmlManager::ReleaseMessageLock() {
         std::lock_guard guard(messageGate);
         messageBusy = false;
     }
-    messageFree.notify_one();
+    messageFree.notify_all();
 }
 
 void TCPXmlManager::HandleOneMessage(std::string_view message, TCPClient& client) {

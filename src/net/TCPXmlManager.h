@@ -35,6 +35,8 @@ public:
     static constexpr std::chrono::milliseconds kStallTimeout{60000};
     // How long the host name in the printer list is reused before the resolver is asked again.
     static constexpr std::chrono::seconds kHostNameLifetime{30};
+    // How long Stop waits for the message being carried out to give its answer.
+    static constexpr std::chrono::milliseconds kStopGrace{3000};
 
     TCPXmlManager();
     ~TCPXmlManager() override;

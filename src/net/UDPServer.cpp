@@ -35,7 +35,12 @@ bool UDPServer::Start(const std::string& address, const std::string& port) {
                   traceSink);
         }
     } else {
-        Trace("Unable to start UDP server on " + address + " port " + port, traceSink);
+        // The cause, so that whoever reads the retry line knows what to mend (a port in use, a
+        // port below 1024 for an ordinary user, an address not of this machine).
+        const int error = OpenError();
+        Trace("Unable to start UDP server on " + address + " port " + port +
+                  (error != 0 ? std::string(": ") + std::strerror(error) : std::string()),
+              traceSink);
     }
     return started;
 }

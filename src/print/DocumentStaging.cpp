@@ -24,6 +24,7 @@
 #include "print/PdfPrinting.h"
 #include "print/PrintJobRecord.h"
 #include "print/PrintQueueWatch.h"
+#include "print/PrintStop.h"
 #include "print/PrinterStatus.h"
 #include "protocol/Base64.h"
 #include "ui/IMainWindowPort.h"
@@ -339,6 +340,11 @@ bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
         ClearUnpacked(outputFolder, archive);
         return false;
     }
+    if (exitCode == HiddenProcess::kStopped && PrintStop::Requested()) {
+        EventLog::Write("[WARNING] %s stopped on %s: the program is ending", kArchiveProgram, archive.c_str());
+        ClearUnpacked(outputFolder, archive);
+        return false;
+    }
     if (exitCode == HiddenProcess::kTimedOut) {
         ClearUnpacked(outputFolder, archive);
         return overran();
@@ -381,6 +387,22 @@ int DocumentStaging::PrintReceivedDocument(const std::string& receivedFileName,
                                            int copies, const std::filesystem::path& workingFolder,
                                            std::uint32_t tick, IMainWindowPort* mainWindow,
                                            std::uint32_t& printerStatus) {
+    const int result = PrintStop::Requested()
+                           ? kResultPrintFailed
+                           : PrintStagedDocument(receivedFileName, printerName, documentName, copies,
+                                                 workingFolder, tick, mainWindow, printerStatus);
+    // A print that the end of the server cut short is not known to be printed.
+    if (PrintStop::Requested()) {
+        EventLog::Write("[WARNING] Printing %s ended by the end of the program", receivedFileName.c_str());
+        return kResultPrintFailed;
+    }
+    return result;
+}
+
+int DocumentStaging::PrintStagedDocument(const std::string& receivedFileName, const std::string& printerName,
+                                         const std::string& documentName, int copies,
+                                         const std::filesystem::path& workingFolder, std::uint32_t tick,
+                                         IMainWindowPort* mainWindow, std::uint32_t& printerStatus) {
     if (workingFolder.empty() || !IsPlainFileName(receivedFileName) ||
         !IsRegularFile(workingFolder / receivedFileName)) {
         // When the data folder is to blame, the person running the server hears the real cause.

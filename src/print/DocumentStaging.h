@@ -72,4 +72,11 @@ public:
                                      const std::string& documentName, int copies,
                                      const std::filesystem::path& workingFolder, std::uint32_t tick,
                                      IMainWindowPort* mainWindow, std::uint32_t& printerStatus);
+
+private:
+    // PrintReceivedDocument without the look at whether the server is ending.
+    static int PrintStagedDocument(const std::string& receivedFileName, const std::string& printerName,
+                                   const std::string& documentName, int copies,
+                                   const std::filesystem::path& workingFolder, std::uint32_t tick,
+                                   IMainWindowPort* mainWindow, std::uint32_t& printerStatus);
 };

@@ -1,5 +1,7 @@
 #include "print/HiddenProcess.h"
 
+#include "print/PrintStop.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -165,8 +167,9 @@ Ending WaitWatched(pid_t pid, std::chrono::milliseconds limit, const HiddenProce
             wait = wait < 0 ? HiddenProcess::kCheckInterval.count()
                             : std::min<std::int64_t>(wait, HiddenProcess::kCheckInterval.count());
         }
-        pollfd watched[2] = {{pidFd, POLLIN, 0}, {outputFd, POLLIN, 0}};
-        const int ready = ::poll(watched, 2, static_cast<int>(std::min<std::int64_t>(wait, INT_MAX)));
+        // The end of the server stops the helper at once.
+        pollfd watched[3] = {{pidFd, POLLIN, 0}, {outputFd, POLLIN, 0}, {PrintStop::WakeFd(), POLLIN, 0}};
+        const int ready = ::poll(watched, 3, static_cast<int>(std::min<std::int64_t>(wait, INT_MAX)));
         if (ready < 0 && errno != EINTR) {
             break;
         }
@@ -183,6 +186,10 @@ Ending WaitWatched(pid_t pid, std::chrono::milliseconds limit, const HiddenProce
         }
         if (limited && std::chrono::steady_clock::now() >= deadline) {
             ending = Ending::TimedOut;
+            break;
+        }
+        if (PrintStop::Requested()) {
+            ending = Ending::Stopped;
             break;
         }
         if (keepGoing && !keepGoing()) {

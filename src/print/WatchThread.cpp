@@ -1,5 +1,7 @@
 #include "print/WatchThread.h"
 
+#include "print/PrintStop.h"
+
 namespace {
 
 // Bounds the last wait for a watch whose owner goes away without stopping it first.
@@ -8,6 +10,12 @@ constexpr std::chrono::milliseconds kDestructorGrace{10000};
 } // namespace
 
 WatchThread::WatchThread(std::function<bool()> poll) : state(std::make_shared<State>()) {
+    // The end of the server ends every watch at once; the request then answers that it failed.
+    stopRegistration = PrintStop::OnRequest([state = state] {
+        std::lock_guard guard(state->lock);
+        state->stopRequested = true;
+        state->changed.notify_all();
+    });
     thread = std::thread([state = state, poll = std::move(poll)] { Run(state, poll); });
 }
 

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "print/PrintStop.h"
+
 // A worker that polls the spooler until its poll reports that it is done or it is told to stop: soon
 // after the start, when a short job is likely to end, then every kPollInterval. Waiting between polls
 // blocks on a condition variable, so a stop is seen at once.
@@ -43,5 +45,6 @@ private:
     static void Run(const std::shared_ptr<State>& state, const std::function<bool()>& poll);
 
     std::shared_ptr<State> state;
+    std::unique_ptr<PrintStop::Registration> stopRegistration;
     std::thread thread;
 };

@@ -8,17 +8,20 @@
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "app/LogManager.h"
 #include "app/StartupChecks.h"
 #include "archive/PrintedDocuments.h"
 #include "archive/gui/CBrowserDlg.h"
 #include "config/AppSettings.h"
 #include "platform/Unicode.h"
+#include "print/PrintStop.h"
 #include "ui/MainWindowFlags.h"
 
 namespace {
 
 constexpr const char* kSettingsFileName = "qopra.xml";
 constexpr const char* kPdfMarker = ".PDF";
+constexpr std::chrono::milliseconds kWaitStep{50};
 
 std::string DocumentPath(const PrintJobRecord& record) {
     return (std::filesystem::path(record.workingFolder) / record.documentName).string();
@@ -54,6 +57,10 @@ void MainWindowController::LoadSettings() {
 }
 
 void MainWindowController::Start() {
+    if (const std::string noPrinters = StartupChecks::ReportPrintersOffered(AppSettings::Instance());
+        !noPrinters.empty()) {
+        LogManager::Trace(noPrinters, traceSink);
+    }
     network.SetTraceSink(traceSink);
     network.SetMainWindow(this);
     if (!StartNetwork()) {
@@ -103,8 +110,13 @@ bool MainWindowController::ShowWaitingPage(bool refresh, std::chrono::millisecon
             shown->set_value(true);
         },
         Qt::QueuedConnection);
-    if (result.wait_for(timeout) != std::future_status::ready) {
-        return false;
+    // Waited for in steps, so that the end of the server does not wait for a GUI thread that is
+    // itself ending the server.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (result.wait_for(kWaitStep) != std::future_status::ready) {
+        if (PrintStop::Requested() || std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
     }
     try {
         return result.get();

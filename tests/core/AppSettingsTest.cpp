@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <thread>
+
 #include "config/AppSettings.h"
 #include "config/LocalizedStrings.h"
 #include "platform/NetworkAdapters.h"
@@ -308,4 +311,31 @@ TEST_F(AppSettingsFile, DeeplyNestedValuesDoNotEndTheProgram) {
     }
     ASSERT_TRUE(settings.Load(Write("<local_port>" + deep + "</local_port>")));
     EXPECT_EQ(settings.local_port, "2101");
+}
+
+TEST_F(AppSettingsFile, ReadersSeeTheOldPrintersOrTheNewOnesNeverAMixture) {
+    settings.SetPrintersAndAliases({"Office", "Lab"}, {{"Office", "Front"}, {"Lab", "Back"}});
+    const std::vector<std::string> before = {"Front", "Back"};
+    const std::vector<std::string> after = {"Desk A", "Desk B", "Desk C"};
+    std::atomic<bool> reading = true;
+    std::atomic<int> mixtures = 0;
+    std::thread reader([&] {
+        while (reading) {
+            const auto seen = settings.GetPublishedPrinters();
+            if (seen != before && seen != after) {
+                ++mixtures;
+            }
+        }
+    });
+    for (int round = 0; round < 2000; ++round) {
+        if (round % 2 == 0) {
+            settings.SetPrintersAndAliases({"Office", "Lab", "Hall"},
+                                           {{"Office", "Desk A"}, {"Lab", "Desk B"}, {"Hall", "Desk C"}});
+        } else {
+            settings.SetPrintersAndAliases({"Office", "Lab"}, {{"Office", "Front"}, {"Lab", "Back"}});
+        }
+    }
+    reading = false;
+    reader.join();
+    EXPECT_EQ(mixtures, 0);
 }

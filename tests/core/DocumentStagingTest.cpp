@@ -7,6 +7,7 @@
 #include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "app/DataFolder.h"
@@ -15,6 +16,7 @@
 #include "core/PrintTestFiles.h"
 #include "print/DocumentStaging.h"
 #include "print/HiddenProcess.h"
+#include "print/PrintStop.h"
 #include "print/PrinterStatus.h"
 #include "print/Spooler.h"
 #include "protocol/Base64.h"
@@ -527,4 +529,32 @@ TEST_F(DocumentStagingTest, ReadOnlyDataFolderIsNamedAsTheCauseOfEachRefusedRequ
                               (mounted ? "Read-only file system" : "Permission denied") + "\n";
     ASSERT_NE(said.find(cause), std::string::npos) << said;
     EXPECT_NE(said.find(cause, said.find(cause) + 1), std::string::npos) << said;
+}
+
+TEST_F(DocumentStagingTest, TheEndOfTheServerStopsAnUnpackingAndAnswersThatThePrintFailed) {
+    const fs::path source = dir / "source";
+    fs::create_directories(source);
+    std::ofstream(source / "zeros.htm").close();
+    fs::resize_file(source / "zeros.htm", 400'000'000);
+    const fs::path work = dir / "work";
+    fs::create_directories(work);
+    ASSERT_TRUE(printtest::MakeArchive(work / "a.7z", source, {"zeros.htm"}, {"-mx1"}));
+
+    std::thread ending([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        PrintStop::Request();
+    });
+    const bool unpacked = DocumentStaging::ExtractArchive(work / "a.7z", work);
+    ending.join();
+    EXPECT_FALSE(unpacked);
+    EXPECT_FALSE(fs::exists(work / "zeros.htm")) << "what was cut short is not left for printing";
+    // While the end lasts, a request is answered at once as failed.
+    std::uint32_t status = 0;
+    WriteFileBytes(work / "b.pdf", printtest::MinimalPdf());
+    EXPECT_EQ(
+        DocumentStaging::PrintReceivedDocument("b.pdf", "qopra-null", "b.pdf", 1, work, 0, nullptr, status),
+        DocumentStaging::kResultPrintFailed);
+    EXPECT_NE(Log().find("[WARNING] Printing b.pdf ended by the end of the program"), std::string::npos)
+        << Log();
+    PrintStop::Clear();
 }

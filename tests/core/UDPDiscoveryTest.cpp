@@ -247,7 +247,8 @@ TEST(NetworkServiceStart, ChoosesTheAddressAndASecondServerOnThePortFails) {
     second.SetTraceSink(&secondTrace);
     EXPECT_FALSE(second.StartNetworkService(port));
     EXPECT_TRUE(
-        secondTrace.WaitFor("Unable to start UDP server on " + settings.local_address + " port " + port));
+        secondTrace.WaitFor("Unable to start UDP server on " + settings.local_address + " port " + port +
+                            ": Address already in use"));
     service.Stop();
     EXPECT_TRUE(second.StartNetworkService(port)) << "the port is free again after the stop";
 }

@@ -237,3 +237,20 @@ TEST(HeadlessNetwork, TraceReaderThatIsGoneOrStuckHoldsNothingUp) {
         EXPECT_TRUE(server.Stop()) << "SIGTERM still ends the server in order";
     }
 }
+
+TEST(HeadlessNetwork, StartSaysWhatKeepsDevicesFromBeingServed) {
+    Settings settings = MakeSettings();
+    settings.printers.clear();
+    settings.aliases.clear();
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.WaitFor(" is running on port "));
+    EXPECT_TRUE(server.WaitFor("No printer is offered: devices will see an empty printer list. Choose the "
+                               "printers in the settings window, or list them as <printer> elements"));
+    EXPECT_EQ(server.Count("No printer is offered"), 1u);
+
+    // A second server on the same port says why it cannot start (and tries again later).
+    Settings same = settings;
+    same.padPort = FreePort();
+    HeadlessServer second(same);
+    EXPECT_TRUE(second.WaitFor(" port " + std::to_string(settings.localPort) + ": Address already in use"));
+}

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <sys/mount.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/PrintTestFiles.h"
@@ -185,4 +186,40 @@ TEST_F(PrintRequestTest, StartAndEachRefusedRequestNameTheRealCause) {
     } else {
         fs::permissions(server.Data(), fs::perms::owner_all);
     }
+}
+
+TEST_F(PrintRequestTest, EndOfTheServerDuringAPrintAnswersTheDeviceAndEndsInOrder) {
+    if (!printtest::HaveScheduler()) {
+        GTEST_SKIP() << "no private scheduler (CUPS_SERVER)";
+    }
+    // The printer is busy with another job: the request's job waits in the queue and the request
+    // watches it when the server is told to end.
+    const fs::path hold = fs::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-busy.hold";
+    WriteFileBytes(hold, "");
+    struct Release {
+        fs::path file;
+        ~Release() { fs::remove(file); }
+    } release{hold};
+    const fs::path blocker = dir / "blocker.pdf";
+    WriteFileBytes(blocker, printtest::MinimalPdf());
+    const int blockerId = Spooler::SubmitFile("qopra-busy", blocker, "blocker.pdf", 1);
+    ASSERT_TRUE(printtest::WaitForJobState("qopra-busy", blockerId, Spooler::JobState::Processing));
+
+    e2eprint::PrintingServer server("<backup>0</backup><printers><printer>qopra-busy</printer></printers>");
+    ASSERT_TRUE(server.running) << server.process->Output();
+    ChildProcess pad(ChildProcess::Executable("qopra-pad"),
+                     {"--udp-port", server.udpPort, "--pad-port", server.padPort, "--timeout", "60", "--raw",
+                      "print", pdf.string(), "--printer", "qopra-busy"});
+    ASSERT_TRUE(server.process->WaitForOutput(" received ", kGuard));
+    const auto submitted = std::chrono::steady_clock::now() + kGuard;
+    while (!Has(server.Log(), "Job ") && std::chrono::steady_clock::now() < submitted) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(Has(server.Log(), "Job ")) << "the job is in the queue";
+    server.process->Signal(SIGTERM);
+    EXPECT_EQ(server.process->Wait(kGuard), 0) << server.process->Output();
+    EXPECT_EQ(pad.Wait(kGuard), 1);
+    EXPECT_TRUE(Has(pad.Output(), "RESULT 4 REASON")) << pad.Output();
+    EXPECT_TRUE(Has(server.Log(), " ended by the end of the program")) << server.Log();
+    EXPECT_TRUE(Has(server.process->Output(), " print failed on qopra-busy"));
 }

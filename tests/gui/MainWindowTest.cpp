@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 #include <QWebEngineView>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 #include "app/CCommandLine.h"
 #include "app/DataFolder.h"
@@ -22,6 +27,7 @@
 #include "gui/SettingsWindowApplication.h"
 #include "net/UDPServer.h"
 #include "print/PrintJobRecord.h"
+#include "support/ChildProcess.h"
 #include "support/FakeElevation.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
@@ -52,6 +58,17 @@ public:
     int asked = 0;
 };
 
+std::uint16_t FreeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
 std::string FreeUdpPort() {
     UDPServer probe;
     probe.Start("", "0");
@@ -67,9 +84,10 @@ protected:
         DataFolder::SetPath(dir / "data");
         EventLog::Global().SetFileName(dir / "qopra.log");
         port = FreeUdpPort();
-        WriteFileBytes(dir / "data" / "qopra.xml",
-                       "<?xml version=\"1.0\"?>\n<settings><local_port>" + port +
-                           "</local_port><pad_port>2000</pad_port><lang>en-GB</lang></settings>\n");
+        padPort = FreeTcpPort();
+        WriteFileBytes(dir / "data" / "qopra.xml", "<?xml version=\"1.0\"?>\n<settings><local_port>" + port +
+                                                       "</local_port><pad_port>" + std::to_string(padPort) +
+                                                       "</pad_port><lang>en-GB</lang></settings>\n");
         paths.root = dir / "root";
         paths.programFile = dir / "bin" / "qopra2";
         paths.relaunchFile = dir / "bin" / "qopra2";
@@ -107,6 +125,7 @@ protected:
 
     TempDir dir;
     std::string port;
+    std::uint16_t padPort = 0;
     InstallationPaths paths;
     FakeElevation elevation;
     RecordedMessages messages;
@@ -256,4 +275,45 @@ TEST_F(MainWindowTest, TraceAndHistoryWindowsAndThePlacementOfTheMainWindow) {
     CQopraDlg& again = Start();
     again.HideToTray();
     EXPECT_EQ(again.geometry(), placed);
+}
+
+TEST_F(MainWindowTest, PrintersChosenInTheSettingsAreOfferedAtOnceOnTheNewPort) {
+    if (std::getenv("CUPS_SERVER") == nullptr) {
+        GTEST_SKIP() << "no test spooler";
+    }
+    CQopraDlg& main = Start();
+    main.Command(32773); // tray SETTINGS
+    CSettingsDlg& settings = main.SettingsWindow();
+    ASSERT_TRUE(settings.isVisible());
+    auto* list = settings.findChild<QTableWidget*>("printerList");
+    for (int row = 0; row < list->rowCount(); ++row) {
+        const QString name = list->item(row, 0)->text();
+        if (name == "qopra-null" || name == "qopra-pdf") {
+            list->item(row, 0)->setCheckState(Qt::Checked);
+        }
+        if (name == "qopra-pdf") {
+            list->item(row, 1)->setText("Office");
+        }
+    }
+    const std::string newPort = FreeUdpPort();
+    auto* portEdit = settings.findChild<QLineEdit*>("localPortEdit");
+    portEdit->clear();
+    QTest::keyClicks(portEdit, QString::fromStdString(newPort));
+    QTest::mouseClick(settings.findChild<QPushButton*>("okButton"), Qt::LeftButton);
+    EXPECT_FALSE(settings.isVisible());
+
+    // A device asking on the new port right away gets exactly those two, under their names.
+    std::vector<std::string> names;
+    std::thread device([&] {
+        ChildProcess pad(
+            ChildProcess::Executable("qopra-pad"),
+            {"--udp-port", newPort, "--pad-port", std::to_string(padPort), "--timeout", "20", "list"});
+        pad.Wait(std::chrono::seconds(30));
+        names.push_back(pad.Output());
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!names.empty(), 40000);
+    device.join();
+    EXPECT_NE(names[0].find("printer: qopra-null\nprinter: Office\n"), std::string::npos) << names[0];
+    EXPECT_NE(ReadFileBytes(dir / "data" / "qopra.xml").find("<alias>qopra-pdf|Office</alias>"),
+              std::string::npos);
 }

@@ -176,7 +176,9 @@ int CQopraApp::Run(int argc, char** argv) {
             }
             if (end) {
                 EventLog::Write("-->CQopraDlg::WindowProc, received message WM_END_APPLICATION");
-                application.quit();
+                // Not quit(): that asks every window to close first, and the main window answers a
+                // close by going back to the tray, so the program would not end.
+                QApplication::exit(0);
             } else if (show && restore) {
                 restore();
             }
@@ -207,7 +209,7 @@ int CQopraApp::Run(int argc, char** argv) {
     MainWindowController controller(&traceSink);
     QtPrintDialog printDialog;
     CQopraDlg window({controller, housekeeping, messages, printDialog, flags, &traceSink});
-    QObject::connect(&window, &CQopraDlg::endRequested, &application, &QApplication::quit);
+    QObject::connect(&window, &CQopraDlg::endRequested, &application, [] { QApplication::exit(0); });
     restore = [&window] { window.Restore(); };
     window.Initialise();
     QApplication::exec();

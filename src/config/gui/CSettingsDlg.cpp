@@ -310,16 +310,18 @@ void CSettingsDlg::accept() {
 
 void CSettingsDlg::StorePrinters() {
     std::vector<std::string> ticked;
+    std::vector<std::pair<std::string, std::string>> aliases;
     for (int row = 0; row < printerList->rowCount(); ++row) {
         const QTableWidgetItem* nameItem = printerList->item(row, kNameColumn);
         if (nameItem->checkState() != Qt::Checked) {
             continue;
         }
         const std::string name = nameItem->text().toStdString();
-        settings.SetAlias(name, printerList->item(row, kAliasColumn)->text().toStdString());
+        aliases.emplace_back(name, printerList->item(row, kAliasColumn)->text().toStdString());
         ticked.push_back(name);
     }
-    settings.SetPrinters(std::move(ticked));
+    // Devices asking for the printer list meanwhile get the old one or the new one, whole.
+    settings.SetPrintersAndAliases(std::move(ticked), aliases);
 }
 
 void CSettingsDlg::ApplyAutoStart() {
