@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ "${1:-}" != "--inside" ]; then
-    scripts/build.sh qopra2 qopra-pad qopra-settings-shots qopra-trace-history-shots >/dev/null
+    scripts/build.sh qopra2 qopra-pad qopra-settings-shots qopra-trace-history-shots qopra-documents-shots >/dev/null
     exec scripts/with-test-env.sh "$0" --inside
 fi
 
@@ -21,6 +21,7 @@ trap 'kill ${qopra:-} ${tray:-} 2>/dev/null || true; wait 2>/dev/null || true; r
 
 "$bin/qopra-settings-shots" "$out" >/dev/null
 "$bin/qopra-trace-history-shots" "$out" >/dev/null
+"$bin/qopra-documents-shots" "$out" >/dev/null
 
 trayer --edge top --align right --widthtype pixel --width 160 --height 32 --expand false &
 tray=$!
