@@ -106,6 +106,29 @@ HTML
     import -window root "$out/desktop-$suffix.png"
     echo "wrote $out/desktop-$suffix.png"
 
+    # A pen drive with two documents plugged in: a FAT image filled elsewhere, moved below /media
+    # (mounting needs root; without it this picture is left out).
+    if [ "$(id -u)" = 0 ] && command -v fusefat >/dev/null; then
+        truncate -s 8M "$work/stick-$suffix.img"
+        mkfs.vfat "$work/stick-$suffix.img" >/dev/null
+        mkdir -p "$work/stick-$suffix" "/media/qopra-shots-$suffix"
+        fusefat -o rw+ "$work/stick-$suffix.img" "$work/stick-$suffix" >/dev/null
+        sleep 0.5
+        for doc in "DOC1|Pad Office|Invoice 2026-117|invoice.htm|20261208093012|2" \
+                   "DOC2|Pad Scan|Delivery note 5521|delivery.pdf|20261208101502|1"; do
+            IFS='|' read -r folder app description file datetime copies <<<"$doc"
+            mkdir -p "$work/stick-$suffix/Ferrulo/$folder"
+            printf '<?xml version="1.0" encoding="utf-8"?>\r\n<document>\r\n<description>%s</description>\r\n<application>%s</application>\r\n<filename>%s</filename>\r\n<datetime>%s</datetime>\r\n<copies>%s</copies>\r\n<printed>0</printed>\r\n</document>\r\n' \
+                "$description" "$app" "$file" "$datetime" "$copies" >"$work/stick-$suffix/Ferrulo/$folder/printinfo.xml"
+            cp "$data/Welcome.htm" "$work/stick-$suffix/Ferrulo/$folder/$file"
+        done
+        mount --move "$work/stick-$suffix" "/media/qopra-shots-$suffix"
+        documents=$(wait_window "removable|rimovibili")
+        shoot "$documents" "documents-plugged-$suffix"
+        umount "/media/qopra-shots-$suffix" || umount -l "/media/qopra-shots-$suffix"
+        rmdir "/media/qopra-shots-$suffix"
+    fi
+
     kill "$qopra"
     wait "$qopra" || true
     qopra=""

@@ -16,6 +16,7 @@
 
 #include "app/CCommandLine.h"
 #include "app/DataFolder.h"
+#include "app/EventLog.h"
 #include "app/gui/CTraceDlg.h"
 #include "app/gui/TraceWindowSink.h"
 #include "archive/gui/CHistoryDlg.h"
@@ -24,6 +25,9 @@
 #include "config/gui/LocalizedText.h"
 #include "platform/Unicode.h"
 #include "print/PrintJobRecord.h"
+#include "removable/DocumentFolders.h"
+#include "removable/VolumeMonitor.h"
+#include "removable/gui/DlgUSBPrints.h"
 #include "ui/CSystemTray.h"
 #include "ui/IPrintDialog.h"
 #include "ui/KeySequenceWatcher.h"
@@ -58,6 +62,7 @@ CQopraDlg::CQopraDlg(Parts parts, QWidget* parent)
     setWindowIcon(ProgramIcons::Application());
     BuildLayout();
     tray->SetLanguageSource([] { return AppSettings::Instance().language; });
+    tray->SetPenDriveSource([] { return DocumentFolders::removableDrivePresent.load(); });
     startTimer.setSingleShot(true);
     startTimer.setInterval(1);
     connect(&startTimer, &QTimer::timeout, this, &CQopraDlg::EndStart);
@@ -69,6 +74,7 @@ CQopraDlg::CQopraDlg(Parts parts, QWidget* parent)
 }
 
 CQopraDlg::~CQopraDlg() {
+    Shutdown();
     qApp->removeEventFilter(keySequence.get());
     tray->DeleteTrayIcon();
 }
@@ -170,6 +176,63 @@ void CQopraDlg::Initialise() {
     startTimer.start();
     if (parts.startupFlags.autostartCheck) {
         autoStartTimer.start();
+    }
+    CreateDocumentsWindow();
+}
+
+void CQopraDlg::CreateDocumentsWindow() {
+    documentsWindow = std::make_unique<DlgUSBPrints>(AppSettings::Instance().language,
+                                                     DlgUSBPrints::Parts{parts.printDialog, parts.messages,
+                                                                         parts.confirmation,
+                                                                         &parts.controller, parts.volumes});
+    connect(documentsWindow.get(), &DlgUSBPrints::previewRequested, this,
+            &CQopraDlg::PreviewPenDriveDocument);
+    connect(this, &CQopraDlg::penDrivePrintRequested, documentsWindow.get(), &DlgUSBPrints::Print);
+    connect(this, &CQopraDlg::penDriveWindowRequested, this, [this] { ShowInFront(*documentsWindow); });
+    volumeMonitor = std::make_unique<VolumeMonitor>(parts.volumes, static_cast<IVolumeListener&>(*this));
+    if (!volumeMonitor->Start()) {
+        EventLog::Write("[WARNING] Pen drives are not watched: %s cannot be read",
+                        parts.volumes.mountTable.c_str());
+    }
+}
+
+void CQopraDlg::Shutdown() {
+    if (volumeMonitor) {
+        volumeMonitor->Stop();
+    }
+    // Its prints hand documents to the controller, which stops next.
+    documentsWindow.reset();
+}
+
+void CQopraDlg::VolumeArrived(const std::filesystem::path& mountPoint) {
+    QMetaObject::invokeMethod(
+        this, [this, mountPoint] { OnVolumeArrived(mountPoint); }, Qt::QueuedConnection);
+}
+
+void CQopraDlg::VolumeRemoved(const std::filesystem::path& mountPoint) {
+    QMetaObject::invokeMethod(
+        this, [this, mountPoint] { OnVolumeRemoved(mountPoint); }, Qt::QueuedConnection);
+}
+
+void CQopraDlg::OnVolumeArrived(const std::filesystem::path& mountPoint) {
+    EventLog::Write("WM_DEVICECHANGE --> Inserted, Drive: %s", mountPoint.c_str());
+    if (!documentsWindow) {
+        return;
+    }
+    if (!DocumentFolders::HasDocumentFolder(mountPoint)) {
+        // The list keeps its ticks; only the tray's pen-drive entry learns of the drive.
+        DocumentFolders(parts.volumes).ListRemovableDrives();
+        return;
+    }
+    documentsWindow->RefreshDocumentList();
+    ShowInFront(*documentsWindow);
+    documentsWindow->setFocus();
+}
+
+void CQopraDlg::OnVolumeRemoved(const std::filesystem::path& mountPoint) {
+    EventLog::Write("WM_DEVICECHANGE --> Removed, Drive: %s", mountPoint.c_str());
+    if (documentsWindow) {
+        documentsWindow->RefreshDocumentList();
     }
 }
 

@@ -1,18 +1,23 @@
 #pragma once
 
+#include "removable/IVolumeListener.h"
+#include "removable/VolumeSources.h"
 #include "ui/WindowPlacement.h"
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 class CHistoryDlg;
 class CSettingsDlg;
 class CTraceDlg;
+class DlgUSBPrints;
 class TraceWindowSink;
 class CSystemTray;
 class Housekeeping;
+class IConfirmBox;
 class IMessageBox;
 class IPrintDialog;
 class KeySequenceWatcher;
@@ -21,14 +26,15 @@ class QLabel;
 class QPrinter;
 class QPushButton;
 class QWebEngineView;
+class VolumeMonitor;
 struct PrintJobRecord;
 struct StartupFlags;
 
 // The main window: a view of the document last printed (or chosen), with Print and zoom, behind the
 // tray icon. It is shown only from the tray (OPEN) and for a pen-drive preview, never by an ordinary
 // show request. It owns the tray icon and the other windows, and turns the controller's signals and
-// the tray's commands into what the person sees.
-class CQopraDlg : public QWidget {
+// the tray's commands into what the person sees. It hears of pen drives coming and going.
+class CQopraDlg : public QWidget, private IVolumeListener {
     Q_OBJECT
 
 public:
@@ -44,9 +50,13 @@ public:
         Housekeeping& housekeeping;
         IMessageBox& messages;
         IPrintDialog& printDialog;
+        // The question before pen-drive documents are deleted.
+        IConfirmBox& confirmation;
         StartupFlags& startupFlags;
         // Where the network's trace lines go; the window gives it the trace window. May be null.
         TraceWindowSink* traceSink = nullptr;
+        // Where removable volumes are learnt from.
+        VolumeSources volumes = {};
     };
 
     explicit CQopraDlg(Parts parts, QWidget* parent = nullptr);
@@ -55,6 +65,9 @@ public:
     // The start of the desktop program, in its order: settings, windows, texts, network service,
     // placement, tray icon, history, timers.
     void Initialise();
+    // The end of the desktop program, before the network service stops: the pen-drive watch ends
+    // and pen-drive prints still running are stopped. The windows stay until the object goes.
+    void Shutdown();
 
     // Tray OPEN (and a second start of the program): shows the window in front.
     void Restore();
@@ -75,6 +88,7 @@ public:
     CSettingsDlg& SettingsWindow() const { return *settingsWindow; }
     CTraceDlg& TraceWindow() const { return *traceWindow; }
     CHistoryDlg& HistoryWindow() const { return *historyWindow; }
+    DlgUSBPrints& DocumentsWindow() const { return *documentsWindow; }
     // A command of the buttons or the tray menu, by the tray's command numbers.
     void Command(int command);
 
@@ -93,6 +107,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Called on the volume monitor's thread; handled on the GUI thread.
+    void VolumeArrived(const std::filesystem::path& mountPoint) override;
+    void VolumeRemoved(const std::filesystem::path& mountPoint) override;
+    void OnVolumeArrived(const std::filesystem::path& mountPoint);
+    void OnVolumeRemoved(const std::filesystem::path& mountPoint);
+    void CreateDocumentsWindow();
     void BuildLayout();
     void SetTexts();
     void ConnectController();
@@ -123,6 +143,9 @@ private:
     std::unique_ptr<CTraceDlg> traceWindow;
     std::unique_ptr<CSettingsDlg> settingsWindow;
     std::unique_ptr<CHistoryDlg> historyWindow;
+    std::unique_ptr<DlgUSBPrints> documentsWindow;
+    // After the documents window, which its events reach: it ends first.
+    std::unique_ptr<VolumeMonitor> volumeMonitor;
     WindowPlacement placement;
     std::unique_ptr<QPrinter> printer;
     QTimer startTimer;

@@ -27,6 +27,8 @@
 #include "platform/Unicode.h"
 #include "removable/DocumentFolders.h"
 #include "removable/gui/DlgUSBPrints.h"
+#include "support/AnsweredDialogs.h"
+#include "support/DriveDocuments.h"
 #include "support/FileBytes.h"
 #include "support/LogLines.h"
 #include "support/MountedVolume.h"
@@ -48,22 +50,6 @@ constexpr const char* kDefaultQueue = "qopra-pdf";
 // Bounds on waiting for the browser engine and the spooler; a healthy run takes a fraction of this.
 constexpr int kWaitMs = 120000;
 
-class RecordedMessages : public IMessageBox {
-public:
-    void Show(const std::string& text) override { texts.push_back(text); }
-    std::vector<std::string> texts;
-};
-
-class AnsweredQuestion : public IConfirmBox {
-public:
-    bool Confirm(const std::string& text) override {
-        texts.push_back(text);
-        return answer;
-    }
-    bool answer = true;
-    std::vector<std::string> texts;
-};
-
 // Answers the print dialog as a person would: a queue of the test spooler, or Cancel.
 class AnsweredPrintDialog : public IPrintDialog {
 public:
@@ -79,23 +65,8 @@ public:
     bool onGuiThread = false;
 };
 
-struct Document {
-    std::string application;
-    std::string description;
-    std::string filename;
-    std::string datetime;
-    std::string copies;
-    std::string printed;
-    std::string content;
-};
-
-std::string DescriptionFile(const Document& document) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<document>\r\n<title>T</title>\r\n<description>" +
-           document.description + "</description>\r\n<application>" + document.application +
-           "</application>\r\n<filename>" + document.filename + "</filename>\r\n<datetime>" +
-           document.datetime + "</datetime>\r\n<copies>" + document.copies + "</copies>\r\n<printed>" +
-           document.printed + "</printed>\r\n</document>\r\n";
-}
+using drivedocuments::Document;
+using drivedocuments::PrintedMark;
 
 class DocumentsWindowTest : public testing::TestWithParam<MountedVolume::Kind> {
 protected:
@@ -133,11 +104,7 @@ protected:
         return *volumes.back();
     }
     static fs::path Add(const MountedVolume& volume, const std::string& folder, const Document& document) {
-        const fs::path path = volume.MountPoint() / "Ferrulo" / folder;
-        fs::create_directories(path);
-        WriteFileBytes(path / "printinfo.xml", DescriptionFile(document));
-        WriteFileBytes(path / document.filename, document.content);
-        return path;
+        return drivedocuments::AddDocumentFolder(volume.MountPoint(), folder, document);
     }
     // An HTML page, a PDF and a text file (printed before), each with copies of its own.
     void AddThreeDocuments(const MountedVolume& volume) {
@@ -190,11 +157,6 @@ protected:
         QSignalSpy finished(window.get(), &DlgUSBPrints::printFinished);
         window->Print();
         ASSERT_TRUE(finished.wait(kWaitMs));
-    }
-    static std::string PrintedMark(const fs::path& folder) {
-        const std::string file = ReadFileBytes(folder / "printinfo.xml");
-        const std::size_t start = file.find("<printed>") + 9;
-        return file.substr(start, file.find("</printed>") - start);
     }
     static std::vector<Spooler::JobInfo> Jobs(const std::string& name, const std::string& queue = kQueue) {
         std::vector<Spooler::JobInfo> found;

@@ -8,6 +8,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QWebEngineView>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -24,12 +25,18 @@
 #include "archive/gui/CHistoryDlg.h"
 #include "config/AppSettings.h"
 #include "config/gui/CSettingsDlg.h"
+#include "core/PrintTestFiles.h"
 #include "gui/SettingsWindowApplication.h"
 #include "net/UDPServer.h"
 #include "print/PrintJobRecord.h"
+#include "removable/DocumentFolders.h"
+#include "removable/gui/DlgUSBPrints.h"
 #include "support/ChildProcess.h"
+#include "support/DriveDocuments.h"
 #include "support/FakeElevation.h"
 #include "support/FileBytes.h"
+#include "support/LogLines.h"
+#include "support/MountedVolume.h"
 #include "support/TempDir.h"
 #include "ui/CQopraDlg.h"
 #include "ui/IPrintDialog.h"
@@ -38,21 +45,20 @@
 
 namespace {
 
-class RecordedMessages : public IMessageBox {
-public:
-    void Show(const std::string& text) override { texts.push_back(text); }
-    std::vector<std::string> texts;
-};
-
-// Answers the print dialog as a person would: a printer that writes a PDF file, or Cancel.
+// Answers the print dialog as a person would: a queue, a printer that writes a PDF file, or Cancel.
 class AnsweredPrintDialog : public IPrintDialog {
 public:
     bool Ask(QPrinter& printer, QWidget*) override {
         ++asked;
+        if (!queue.empty()) {
+            printer.setPrinterName(QString::fromStdString(queue));
+            return answer;
+        }
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(QString::fromStdString(output.string()));
         return answer;
     }
+    std::string queue;
     std::filesystem::path output;
     bool answer = true;
     int asked = 0;
@@ -93,6 +99,9 @@ protected:
         paths.relaunchFile = dir / "bin" / "qopra2";
         printDialog.output = dir / "printed.pdf";
         MainWindowFlags::shown = false;
+        // Volumes count as pen drives below the test's own media folder only.
+        volumes.sysfsRoot = dir / "sys";
+        volumes.mediaRoots = {dir / "media"};
     }
     void TearDown() override {
         window.reset();
@@ -103,8 +112,8 @@ protected:
 
     CQopraDlg& Start() {
         controller = std::make_unique<MainWindowController>(nullptr);
-        window = std::make_unique<CQopraDlg>(
-            CQopraDlg::Parts{*controller, housekeeping, messages, printDialog, flags});
+        window = std::make_unique<CQopraDlg>(CQopraDlg::Parts{
+            *controller, housekeeping, messages, printDialog, question, flags, nullptr, volumes});
         window->Initialise();
         QTest::qWait(50); // the end of the start (timer 1)
         return *window;
@@ -131,7 +140,9 @@ protected:
     RecordedMessages messages;
     Housekeeping housekeeping{paths, elevation, messages};
     AnsweredPrintDialog printDialog;
+    AnsweredQuestion question;
     StartupFlags flags;
+    VolumeSources volumes;
     std::unique_ptr<MainWindowController> controller;
     std::unique_ptr<CQopraDlg> window;
 };
@@ -228,8 +239,8 @@ TEST_F(MainWindowTest, ZoomPrintAndTheNetworkConnectButton) {
 TEST_F(MainWindowTest, TraceAndHistoryWindowsAndThePlacementOfTheMainWindow) {
     TraceWindowSink traceSink;
     controller = std::make_unique<MainWindowController>(&traceSink);
-    window = std::make_unique<CQopraDlg>(
-        CQopraDlg::Parts{*controller, housekeeping, messages, printDialog, flags, &traceSink});
+    window = std::make_unique<CQopraDlg>(CQopraDlg::Parts{*controller, housekeeping, messages, printDialog,
+                                                          question, flags, &traceSink, volumes});
     window->Initialise();
     CQopraDlg& main = *window;
     QTRY_VERIFY(main.isVisible());
@@ -316,4 +327,108 @@ TEST_F(MainWindowTest, PrintersChosenInTheSettingsAreOfferedAtOnceOnTheNewPort) 
     EXPECT_NE(names[0].find("printer: qopra-null\nprinter: Office\n"), std::string::npos) << names[0];
     EXPECT_NE(ReadFileBytes(dir / "data" / "qopra.xml").find("<alias>qopra-pdf|Office</alias>"),
               std::string::npos);
+}
+
+TEST_F(MainWindowTest, APenDrivePluggedInShowsItsDocumentsWhichPrintWithTheirCopiesAndAreMarked) {
+    if (::geteuid() != 0 || !printtest::HaveScheduler()) {
+        GTEST_SKIP() << "needs root to mount volumes and the test spooler";
+    }
+    using drivedocuments::AddDocumentFolder;
+    using drivedocuments::PrintedMark;
+    const std::string tag = std::to_string(::getpid());
+    const std::string queue = "qopra-null";
+    printDialog.queue = queue;
+    const auto jobs = [&](const std::string& name) {
+        std::vector<Spooler::JobInfo> found;
+        for (const Spooler::JobInfo& job : printtest::AllJobs(queue)) {
+            if (job.name == name) {
+                found.push_back(job);
+            }
+        }
+        return found;
+    };
+    CQopraDlg& main = Start();
+    DlgUSBPrints& documents = main.DocumentsWindow();
+    EXPECT_FALSE(documents.isVisible());
+    EXPECT_FALSE(DocumentFolders::removableDrivePresent) << "no pen drive yet: the tray entry is off";
+
+    // A FAT pen drive filled elsewhere, then plugged in where the desktop mounts media.
+    MountedVolume stick(MountedVolume::Kind::Fat, dir / "filled");
+    ASSERT_TRUE(stick.Mounted()) << stick.Error();
+    AddDocumentFolder(
+        stick.MountPoint(), "DOC1",
+        {"Pad Office", "Invoice", "page-" + tag + ".htm", "20261208100000", "2", "0", "<p>Invoice</p>"});
+    AddDocumentFolder(stick.MountPoint(), "DOC2",
+                      {"Pad Scan", "Scan", "scan-" + tag + ".pdf", "", "3", "0", printtest::MinimalPdf()});
+    AddDocumentFolder(stick.MountPoint(), "DOC3",
+                      {"Pad Notes", "Notes", "notes-" + tag + ".txt", "", "1", "0", "milk\n"});
+    const std::filesystem::path drive = dir / "media" / "STICK";
+    ASSERT_TRUE(stick.MoveTo(drive)) << stick.Error();
+    const std::filesystem::path html = drive / "Ferrulo" / "DOC1";
+    const std::filesystem::path pdf = drive / "Ferrulo" / "DOC2";
+    const std::filesystem::path text = drive / "Ferrulo" / "DOC3";
+    QTRY_VERIFY_WITH_TIMEOUT(documents.isVisible(), 10000);
+    EXPECT_TRUE(DocumentFolders::removableDrivePresent);
+    ASSERT_EQ(documents.RowCount(), 3);
+    const std::vector<std::string> log = LogMessages(dir / "qopra.log");
+    EXPECT_NE(std::find(log.begin(), log.end(), "WM_DEVICECHANGE --> Inserted, Drive: " + drive.string()),
+              log.end());
+
+    auto* list = documents.findChild<QTableWidget*>("documentList");
+    const auto tick = [&](const std::string& description) {
+        for (int row = 0; row < list->rowCount(); ++row) {
+            if (list->item(row, DlgUSBPrints::kDescriptionColumn)->text().toStdString() == description) {
+                list->item(row, DlgUSBPrints::kCheckColumn)->setCheckState(Qt::Checked);
+            }
+        }
+    };
+    auto* preview = documents.findChild<QPushButton*>("previewButton");
+    // The scan previewed in the main window; Esc leads back to the list, its tick kept.
+    tick("Scan");
+    QTest::mouseClick(preview, Qt::LeftButton);
+    EXPECT_TRUE(main.isVisible() && main.PenDrivePreview());
+    EXPECT_FALSE(documents.isVisible());
+    EXPECT_EQ(main.CurrentDocument(), (pdf / ("scan-" + tag + ".pdf")).string());
+    QTest::keyClick(&main, Qt::Key_Escape);
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_TRUE(documents.isVisible());
+    ASSERT_TRUE(preview->isEnabled());
+    // Print during the preview prints the ticked scan, once, with its three copies.
+    QTest::mouseClick(preview, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(Button("print")->isEnabled(), 20000);
+    QSignalSpy printed(&documents, &DlgUSBPrints::printFinished);
+    QTest::mouseClick(Button("print"), Qt::LeftButton);
+    EXPECT_FALSE(main.isVisible());
+    ASSERT_TRUE(printed.wait(120000));
+    const std::vector<Spooler::JobInfo> scanJobs = jobs("scan-" + tag + ".pdf");
+    ASSERT_EQ(scanJobs.size(), 1u);
+    EXPECT_EQ(scanJobs[0].copies, 3);
+    EXPECT_EQ(PrintedMark(pdf), "1");
+
+    // The other two from the list, opened from the tray: the page as two jobs of one copy, the notes
+    // as one.
+    EXPECT_FALSE(documents.isVisible());
+    main.Command(32775);
+    ASSERT_TRUE(documents.isVisible());
+    tick("Invoice");
+    tick("Notes");
+    QTest::mouseClick(documents.findChild<QPushButton*>("printButton"), Qt::LeftButton);
+    ASSERT_TRUE(printed.wait(120000));
+    EXPECT_EQ(jobs("page-" + tag + ".htm").size(), 2u);
+    EXPECT_EQ(jobs("notes-" + tag + ".txt").size(), 1u);
+    EXPECT_EQ(PrintedMark(html) + PrintedMark(pdf) + PrintedMark(text), "111");
+    EXPECT_EQ(printDialog.asked, 2);
+
+    // Delete the notes; then the drive goes, and the list with it.
+    tick("Notes");
+    QTest::mouseClick(documents.findChild<QPushButton*>("deleteButton"), Qt::LeftButton);
+    EXPECT_FALSE(std::filesystem::exists(text));
+    EXPECT_EQ(documents.RowCount(), 2);
+    ASSERT_TRUE(stick.Unmount());
+    QTRY_COMPARE_WITH_TIMEOUT(documents.RowCount(), 0, 10000);
+    EXPECT_TRUE(documents.isVisible()) << "a removal leaves the window where it is";
+    EXPECT_FALSE(DocumentFolders::removableDrivePresent);
+    const std::vector<std::string> after = LogMessages(dir / "qopra.log");
+    EXPECT_NE(std::find(after.begin(), after.end(), "WM_DEVICECHANGE --> Removed, Drive: " + drive.string()),
+              after.end());
 }

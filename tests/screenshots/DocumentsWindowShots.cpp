@@ -14,6 +14,7 @@
 #include "app/IMessageBox.h"
 #include "removable/gui/DlgUSBPrints.h"
 #include "screenshots/WindowShots.h"
+#include "support/DriveDocuments.h"
 #include "ui/IPrintDialog.h"
 
 namespace {
@@ -55,17 +56,9 @@ void Write(const std::filesystem::path& path, const std::string& bytes) {
 VolumeSources MakeDrive(const std::filesystem::path& folder) {
     const std::filesystem::path drive = folder / "media" / "STICK";
     for (const Document& document : kDocuments) {
-        const std::filesystem::path path = drive / "Ferrulo" / document.folder;
-        std::filesystem::create_directories(path);
-        Write(
-            path / "printinfo.xml",
-            std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<document>\r\n<title>T</title>\r\n") +
-                "<description>" + document.description + "</description>\r\n<application>" +
-                document.application + "</application>\r\n<filename>" + document.filename +
-                "</filename>\r\n<datetime>" + document.datetime + "</datetime>\r\n<copies>" +
-                document.copies + "</copies>\r\n<printed>" + document.printed +
-                "</printed>\r\n</document>\r\n");
-        Write(path / document.filename, "document");
+        drivedocuments::AddDocumentFolder(drive, document.folder,
+                                          {document.application, document.description, document.filename,
+                                           document.datetime, document.copies, document.printed, "document"});
     }
     Write(folder / "mountinfo", "99 1 0:99 / " + drive.string() + " rw - vfat /dev/sdz1 rw\n");
     VolumeSources sources;

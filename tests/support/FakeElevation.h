@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/IElevation.h"
-#include "app/IMessageBox.h"
+#include "support/AnsweredDialogs.h"
 
 // The elevation prompt cannot run here: this one answers as told and records what was asked.
 class FakeElevation : public IElevation {
@@ -27,11 +27,4 @@ public:
     unsigned userId;
     bool agrees = true;
     std::vector<Launch> launches;
-};
-
-// Message boxes answered at once; the texts are kept.
-class RecordedMessages : public IMessageBox {
-public:
-    void Show(const std::string& text) override { texts.push_back(text); }
-    std::vector<std::string> texts;
 };

@@ -89,3 +89,13 @@ bool MountedVolume::Unmount() {
     mounted = ::umount2(mountPoint.c_str(), MNT_DETACH) != 0;
     return !mounted;
 }
+
+bool MountedVolume::MoveTo(const std::filesystem::path& where) {
+    std::filesystem::create_directories(where);
+    if (!mounted || ::mount(mountPoint.c_str(), where.c_str(), nullptr, MS_MOVE, nullptr) != 0) {
+        error = "cannot move " + mountPoint.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    mountPoint = where;
+    return true;
+}

@@ -22,6 +22,9 @@ public:
     // Marks the volume's device removable in a sysfs tree of the test's own.
     void RegisterRemovable(const std::filesystem::path& sysfsRoot) const;
     bool Unmount();
+    // Moves the mounted volume to `where` (made if missing), as if it were plugged in there with what
+    // it holds.
+    bool MoveTo(const std::filesystem::path& where);
 
 private:
     std::filesystem::path mountPoint;

@@ -22,6 +22,7 @@
 #include "app/SingleInstanceLock.h"
 #include "app/StdoutTraceSink.h"
 #include "app/gui/DisplayProbe.h"
+#include "app/gui/QtConfirmBox.h"
 #include "app/gui/QtMessageBox.h"
 #include "app/gui/TraceWindowSink.h"
 #include "ui/CQopraDlg.h"
@@ -208,12 +209,14 @@ int CQopraApp::Run(int argc, char** argv) {
     TraceWindowSink traceSink;
     MainWindowController controller(&traceSink);
     QtPrintDialog printDialog;
-    CQopraDlg window({controller, housekeeping, messages, printDialog, flags, &traceSink});
+    QtConfirmBox confirmation;
+    CQopraDlg window({controller, housekeeping, messages, printDialog, confirmation, flags, &traceSink});
     QObject::connect(&window, &CQopraDlg::endRequested, &application, [] { QApplication::exit(0); });
     restore = [&window] { window.Restore(); };
     window.Initialise();
     QApplication::exec();
     restore = nullptr;
+    window.Shutdown();
     controller.Shutdown();
     return 0;
 }
