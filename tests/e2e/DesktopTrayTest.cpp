@@ -61,13 +61,17 @@ template <typename Check> bool WaitUntil(Check check, std::chrono::milliseconds 
     return true;
 }
 
-bool MainWindowShown(const std::string& title) {
-    return !Shell("xdotool search --onlyvisible --name '" + title + "' 2>/dev/null").empty();
+// Windows of other tests share the display: only the given program's window with exactly that title
+// counts.
+bool MainWindowShown(const ChildProcess& program, const std::string& title) {
+    return !Shell("xdotool search --all --onlyvisible --pid " + std::to_string(program.Pid()) + " --name '^" +
+                  title + "$' 2>/dev/null")
+                .empty();
 }
 
 void Click(const std::pair<int, int>& at, int button, int count = 1) {
     Shell("xdotool mousemove " + std::to_string(at.first) + " " + std::to_string(at.second) +
-        " click --repeat " + std::to_string(count) + " --delay 80 " + std::to_string(button));
+          " click --repeat " + std::to_string(count) + " --delay 80 " + std::to_string(button));
 }
 
 class DesktopTrayTest : public testing::Test {
@@ -104,11 +108,12 @@ TEST_F(DesktopTrayTest, TheIconOpensTheWindowComesBackWithItsHostAndCloseEndsThe
     Settings("it-IT");
     ChildProcess qopra(ChildProcess::Executable("qopra2"), {}, environment);
     ASSERT_TRUE(WaitUntil([] { return IconPosition().has_value(); })) << qopra.Output();
-    EXPECT_FALSE(MainWindowShown("stampa")) << "with a tray host the window stays hidden at the start";
+    EXPECT_FALSE(MainWindowShown(qopra, "Servizio di stampa Wi-Fi"))
+        << "with a tray host the window stays hidden at the start";
 
     // A double click is OPEN.
     Click(*IconPosition(), 1, 2);
-    EXPECT_TRUE(WaitUntil([] { return MainWindowShown("stampa"); }));
+    EXPECT_TRUE(WaitUntil([&] { return MainWindowShown(qopra, "Servizio di stampa Wi-Fi"); }));
 
     // The tray host goes and comes back: so does the icon.
     tray.reset();
@@ -129,10 +134,10 @@ TEST_F(DesktopTrayTest, ASecondStartShowsTheRunningWindowAndSigtermEndsItWhileSh
     Settings("en-GB");
     ChildProcess qopra(ChildProcess::Executable("qopra2"), {}, environment);
     ASSERT_TRUE(WaitUntil([] { return IconPosition().has_value(); })) << qopra.Output();
-    EXPECT_FALSE(MainWindowShown("Wi-Fi print service"));
+    EXPECT_FALSE(MainWindowShown(qopra, "Wi-Fi print service"));
     ChildProcess second(ChildProcess::Executable("qopra2"), {}, environment);
     EXPECT_EQ(second.Wait(20s), 0);
-    EXPECT_TRUE(WaitUntil([] { return MainWindowShown("Wi-Fi print service"); }));
+    EXPECT_TRUE(WaitUntil([&] { return MainWindowShown(qopra, "Wi-Fi print service"); }));
     qopra.Signal(SIGTERM);
     EXPECT_EQ(qopra.Wait(20s), 0) << qopra.Output();
     EXPECT_NE(ReadFileBytes(home / "Qopra" / "qopra.log")
