@@ -4,6 +4,10 @@
 // through FUSE, as pen drives are here. Runs on DISPLAY, else offscreen.
 #include <benchmark/benchmark.h>
 
+#include "DriveDescriptions.h"
+
+#include "WindowBenchmarkMain.h"
+
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -32,19 +36,11 @@ public:
     bool Confirm(const std::string&) override { return false; }
 };
 
-std::string Description(int n) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<document>\r\n<title>Document " +
-           std::to_string(n) + "</title>\r\n<description>Fattura n. " + std::to_string(n) +
-           " &amp; bolla</description>\r\n<application>Pad</application>\r\n<filename>doc.pdf</filename>\r\n"
-           "<datetime>20240229123456</datetime>\r\n<copies>2</copies>\r\n<printed>0</printed>\r\n</"
-           "document>\r\n";
-}
-
 void FillDrive(const std::filesystem::path& drive) {
     for (int n = 0; n < kDocumentFolders; ++n) {
         const std::filesystem::path document = drive / "Ferrulo" / ("DOC" + std::to_string(n));
         std::filesystem::create_directories(document);
-        WriteFileBytes(document / "printinfo.xml", Description(n));
+        WriteFileBytes(document / "printinfo.xml", DriveDescription(n));
         WriteFileBytes(document / "doc.pdf", "%PDF-1.4\n");
     }
 }
@@ -100,16 +96,5 @@ BENCHMARK(ListOneThousandDocumentFolders)
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || display[0] == '\0') {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
-    QTemporaryDir profile;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, profile.path());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv);
 }

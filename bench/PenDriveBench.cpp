@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "DriveDescriptions.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,14 +35,6 @@ void Write(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-std::string Description(int n) {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<document>\r\n<title>Document " +
-           std::to_string(n) + "</title>\r\n<description>Fattura n. " + std::to_string(n) +
-           " &amp; bolla</description>\r\n<application>Pad</application>\r\n<filename>doc.pdf</filename>\r\n"
-           "<datetime>20240229123456</datetime>\r\n<copies>2</copies>\r\n<printed>0</printed>\r\n</"
-           "document>\r\n";
-}
-
 // A volume with 1 000 document folders, found through a mount table of the benchmark's own that
 // names it below a media root.
 void ScanOneThousandDocumentFolders(benchmark::State& state) {
@@ -49,7 +43,7 @@ void ScanOneThousandDocumentFolders(benchmark::State& state) {
     for (int n = 0; n < kDocumentFolders; ++n) {
         const std::filesystem::path document = drive / "Ferrulo" / ("DOC" + std::to_string(n));
         std::filesystem::create_directories(document);
-        Write(document / "printinfo.xml", Description(n));
+        Write(document / "printinfo.xml", DriveDescription(n));
         Write(document / "doc.pdf", "%PDF-1.4\n");
     }
     Write(folder.path / "mountinfo", "99 1 0:99 / " + drive.string() + " rw - vfat /dev/sdz1 rw\n");

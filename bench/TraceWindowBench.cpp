@@ -3,6 +3,8 @@
 // (what a person clicking the window would wait at worst). Runs on DISPLAY, else offscreen.
 #include <benchmark/benchmark.h>
 
+#include "WindowBenchmarkMain.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -86,16 +88,5 @@ BENCHMARK(BM_DeliveryBatchIntoFullWindow)->Unit(benchmark::kMillisecond)->UseRea
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || display[0] == '\0') {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    int qtArgc = 1;
-    QApplication application(qtArgc, argv);
-    QTemporaryDir profile;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, profile.path());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunWindowBenchmarks(argc, argv);
 }
