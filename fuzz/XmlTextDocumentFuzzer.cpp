@@ -50,6 +50,12 @@ bool ConvertsBackExactly(const std::string& resultLog) {
            resultLog.find("converted_from encoding=\"CP1252\"") != std::string::npos;
 }
 
+// Whether the bytes begin like a byte-order mark.
+bool BeginsWithMark(const std::string& bytes) {
+    return bytes.rfind("\xff\xfe", 0) == 0 || bytes.rfind("\xfe\xff", 0) == 0 ||
+           bytes.rfind("\xef\xbb\xbf", 0) == 0;
+}
+
 bool EnterDocument(XmlTextDocument& document) {
     return document.FindNextElement("document") && document.EnterElement();
 }
@@ -90,7 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!changed || !edited.SaveFile(out)) {
         return 0;
     }
-    if (wellFormed && exact && edited.GetByteOrderMark() != XmlTextDocument::ByteOrderMark::Utf16BigEndian) {
+    // NUL bytes before a mark hide it at the first reading only: once they are gone the file reads as
+    // the mark says, which is not what it was read as.
+    const bool markUncovered = input.find('\0') != std::string::npos && BeginsWithMark(Read(out));
+    if (wellFormed && exact && !markUncovered &&
+        edited.GetByteOrderMark() != XmlTextDocument::ByteOrderMark::Utf16BigEndian) {
         XmlTextDocument reread;
         if (!reread.LoadFile(out) || !EnterDocument(reread) || !reread.FindNextElement("printed") ||
             reread.GetElementText() != (hadMark ? "1" : "0")) {
