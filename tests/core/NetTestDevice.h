@@ -186,6 +186,14 @@ public:
         }
         return DeviceConnection(Fd(accept4(socket.Get(), nullptr, nullptr, SOCK_CLOEXEC)));
     }
+    // A connection made within `within`; an invalid one when none came.
+    DeviceConnection AcceptWithin(std::chrono::milliseconds within) {
+        pollfd wait{socket.Get(), POLLIN, 0};
+        if (poll(&wait, 1, static_cast<int>(within.count())) <= 0) {
+            return DeviceConnection(Fd());
+        }
+        return DeviceConnection(Fd(accept4(socket.Get(), nullptr, nullptr, SOCK_CLOEXEC)));
+    }
     // Whether a connection is waiting right now.
     bool HasPending() const {
         pollfd wait{socket.Get(), POLLIN, 0};

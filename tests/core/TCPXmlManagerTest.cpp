@@ -20,11 +20,7 @@ const std::string kClose = std::string("<commands><command type=\"PRF\"/></comma
 // A handler wired as the service wires it, with its connections' trace recorded.
 class TCPXmlManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        AppSettings::Instance().SetPrinters({"Office", "Lab"});
-        manager.SetCommand(&command);
-        manager.SetTraceSink(&trace);
-    }
+    void SetUp() override { AppSettings::Instance().SetPrinters({"Office", "Lab"}); }
 
     // Connects to the device listening on `host` and returns the device's side, PLS read.
     DeviceConnection Connect(DeviceListener& device, const std::string& host,
@@ -66,7 +62,7 @@ protected:
 
     TraceRecorder trace;
     PrintCommand command;
-    TCPXmlManager manager;
+    TCPXmlManager manager{command, &trace};
 };
 
 } // namespace
@@ -160,18 +156,22 @@ TEST_F(TCPXmlManagerTest, BadMessagesAreTracedAndTheConnectionGoesOn) {
     EXPECT_TRUE(connection.WaitClosed());
 }
 
-TEST_F(TCPXmlManagerTest, OversizedMessageIsRefusedAndTheNextOneIsRead) {
+TEST_F(TCPXmlManagerTest, OversizedMessageIsAnsweredAtOnceAndTheNextOneIsRead) {
     DeviceListener device("127.0.0.1");
     DeviceConnection connection = Connect(device, "127.0.0.1");
     const std::string id = IdConnectedWith("127.0.0.1");
 
-    std::thread sender([&connection] {
-        connection.SendBytes(std::string(ReceiveBuffer::kReceiveBufferLimit + 1, 'A') + '\0' + kClose);
-    });
+    // The device hears that its message will not print before it has even sent all of it.
+    ASSERT_TRUE(connection.SendBytes(std::string(ReceiveBuffer::kReceiveBufferLimit + 1, 'A')));
+    EXPECT_EQ(connection.ReadMessage(),
+              "<commands><command type=\"PRP\"><parameters><parameter type =\"RESULT\">4"
+              "</parameter><error reason =\"RESULT\">0</error></parameters></command></commands>");
     EXPECT_TRUE(trace.WaitFor(id + " : message too long, refused."));
+    // The rest of it up to its end is skipped, and the connection goes on.
+    ASSERT_TRUE(connection.SendBytes(std::string(3 * 1024 * 1024, 'A') + '\0' + kClose));
     EXPECT_TRUE(trace.WaitFor(id + " closing connection."));
     EXPECT_TRUE(connection.WaitClosed());
-    sender.join();
+    EXPECT_EQ(trace.Count(" : message too long, refused."), 1u);
 }
 
 TEST_F(TCPXmlManagerTest, DeviceThatGoesAwayIsReleasedAndItsUnfinishedMessageDropped) {
@@ -217,21 +217,48 @@ TEST_F(TCPXmlManagerTest, UnreachableDeviceLeavesNoConnection) {
     EXPECT_EQ(manager.ConnectionCount(), 0u);
 }
 
-TEST_F(TCPXmlManagerTest, AtTheBoundTheOldestIdleConnectionMakesRoom) {
-    manager.SetMaxConnections(2);
-    DeviceListener device("127.0.0.1");
-    DeviceConnection first = Connect(device, "127.0.0.1");
-    DeviceConnection second = Connect(device, "127.0.0.1");
-    ASSERT_TRUE(second.SendBytes("<x")); // the second one has been active since
-    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received."));
-    DeviceConnection third = Connect(device, "127.0.0.1");
+TEST_F(TCPXmlManagerTest, AtTheBoundTheAddressHoldingMostMakesRoomAndADripperGoesBeforeAQuietDevice) {
+    manager.SetMaxConnections(4);
+    DeviceListener device("127.0.0.2");
+    std::optional<DeviceListener> attacker;
+    std::optional<DeviceListener> newcomer;
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.3", attacker));
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.4", newcomer));
+    // A real device waits quietly between its printer list and its print, the longest idle of all.
+    DeviceConnection quiet = Connect(device, "127.0.0.2");
+    // Another address holds the rest, each connection kept alive by an unfinished message.
+    std::vector<DeviceConnection> drips;
+    for (int i = 0; i < 3; ++i) {
+        drips.push_back(Connect(*attacker, "127.0.0.3"));
+        ASSERT_TRUE(drips.back().SendBytes("<"));
+    }
+    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received.", 3));
+    // Each new connection at the bound is paid for by the address holding the most.
+    std::vector<DeviceConnection> newcomers;
+    for (int i = 0; i < 2; ++i) {
+        newcomers.push_back(Connect(*newcomer, "127.0.0.4"));
+        EXPECT_TRUE(trace.WaitFor(" too many open connections, closing connection.",
+                                  static_cast<std::size_t>(i) + 1));
+    }
+    EXPECT_TRUE(drips[0].WaitClosed());
+    EXPECT_TRUE(drips[1].WaitClosed());
+    EXPECT_TRUE(WaitForConnectionCount(4));
+    // The quiet device is still there and prints.
+    ASSERT_TRUE(quiet.SendBytes(kClose));
+    EXPECT_TRUE(trace.WaitFor(IdConnectedWith("127.0.0.2") + " closing connection."));
 
-    EXPECT_TRUE(first.WaitClosed());
-    EXPECT_TRUE(trace.WaitFor(" too many open connections, closing connection."));
-    EXPECT_TRUE(WaitForConnectionCount(2));
-    ASSERT_TRUE(third.SendBytes(kClose));
-    EXPECT_TRUE(third.WaitClosed());
-    EXPECT_TRUE(WaitForConnectionCount(1));
+    // Within one address, at its own bound: an unfinished message goes before a quiet connection.
+    manager.SetMaxConnections(TCPXmlManager::kMaxConnections);
+    std::vector<DeviceConnection> own;
+    for (std::size_t i = 0; i < TCPXmlManager::kMaxConnectionsPerAddress - 1; ++i) {
+        own.push_back(Connect(device, "127.0.0.2"));
+    }
+    ASSERT_TRUE(own.back().SendBytes("<"));
+    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received.", 4));
+    own.push_back(Connect(device, "127.0.0.2"));
+    own.push_back(Connect(device, "127.0.0.2"));
+    EXPECT_TRUE(own[TCPXmlManager::kMaxConnectionsPerAddress - 2].WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(" too many connections from this device, closing connection."));
 }
 
 TEST_F(TCPXmlManagerTest, WhatOneDeviceMayHoldIsBounded) {
@@ -299,9 +326,7 @@ TEST_F(TCPXmlManagerTest, FloodsOfEmptyOrBadMessagesCannotFloodTheTrace) {
     const std::size_t added = trace.Lines().size() - before;
     EXPECT_LE(added, 2 * TraceLimiter::kPerDevice.burst);
     EXPECT_GE(trace.Count(id + " : error loading XML."), 1u);
-    // What was held back is counted when the device's next line gets through.
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    DeviceConnection again = Connect(device, "127.0.0.2");
+    // What was held back is told a moment later, though the device says nothing more.
     EXPECT_TRUE(trace.WaitFor("127.0.0.2: "));
     EXPECT_TRUE(trace.WaitFor(" trace lines dropped"));
 }
