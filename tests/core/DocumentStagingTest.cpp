@@ -23,6 +23,7 @@
 #include "protocol/Base64.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 #include "ui/IMainWindowPort.h"
 #include "ui/MainWindowFlags.h"
 
@@ -556,8 +557,9 @@ TEST_F(DocumentStagingTest, TheEndOfTheServerStopsAnUnpackingAndAnswersThatThePr
     ASSERT_TRUE(printtest::MakeArchive(work / "a.7z", source, {"zeros.htm"}, {"-mx1"}));
 
     std::stop_source service;
-    std::thread ending([&service] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The end comes while the archive program is writing the document.
+    std::thread ending([&service, &work] {
+        WaitUntil([&] { return fs::exists(work / "zeros.htm"); });
         service.request_stop();
     });
     const bool unpacked =

@@ -151,6 +151,12 @@ public:
             }
         }
     }
+    // Whether the server has closed the connection by now (without waiting, nothing read).
+    bool ClosedNow() const {
+        pollfd wait{socket.Get(), POLLIN, 0};
+        char byte = 0;
+        return poll(&wait, 1, 0) > 0 && recv(socket.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    }
     void Close() { socket.Reset(); }
 
 private:

@@ -156,6 +156,7 @@ TEST_F(PrintedDocumentsTest, RemovalRewritesTheFileAndTakesOnlyTheFirstOfEqualId
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].receivedFileName, "second.7z");
 
+    ASSERT_TRUE(documents.Flush());
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_NE(entry.path().filename().string().front(), '.') << "temporary file left: " << entry.path();
     }
