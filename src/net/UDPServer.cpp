@@ -31,12 +31,14 @@ bool UDPServer::Start(const std::string& address, const std::string& port) {
         Stop();
     }
     if (started) {
+        // A port left to the kernel ("0") is told as the one it gave.
+        const std::string shown = PortFromText(port) == 0 ? std::to_string(LocalPort()) : port;
         if (address.empty()) {
             Trace("UDP Server: " + LocalHostName() + ", @Address: " + LocalAddressText().value_or("") +
-                      " is running on port " + port,
+                      " is running on port " + shown,
                   traceSink);
         } else {
-            Trace("UDP Server: " + LocalHostName() + ", Address: " + address + " is running on port " + port,
+            Trace("UDP Server: " + LocalHostName() + ", Address: " + address + " is running on port " + shown,
                   traceSink);
         }
     } else {
