@@ -94,29 +94,36 @@ std::string FromUtf16(std::u16string_view text, const std::string& iconvName, st
     });
 }
 
-const std::unordered_map<std::string, char32_t>& EntityIndex() {
-    // Names are looked up lower-cased; where two differ only in case, the capital letter's wins.
-    static const std::unordered_map<std::string, char32_t> index = [] {
-        std::unordered_map<std::string, char32_t> built;
+struct EntityIndexes {
+    std::unordered_map<std::string, char32_t> exact;
+    // Lower-cased names, for references written in another letter case than any entity's; where
+    // two entities differ only in case, the capital letter's wins there.
+    std::unordered_map<std::string, char32_t> folded;
+};
+
+const EntityIndexes& Entities() {
+    static const EntityIndexes indexes = [] {
+        EntityIndexes built;
         for (const CharacterEntity& entity : EmbeddedCharacterEntities()) {
             const std::string name = entity.name;
             const std::string lower = AsciiLower(name);
+            built.exact.emplace(name, entity.character);
             if (name != lower) {
-                built[lower] = entity.character;
+                built.folded[lower] = entity.character;
             } else {
-                built.emplace(lower, entity.character);
+                built.folded.emplace(lower, entity.character);
             }
         }
         return built;
     }();
-    return index;
+    return indexes;
 }
 
-std::optional<char32_t> ReferencedCharacter(std::string_view lowerName) {
+std::optional<char32_t> ReferencedCharacter(const std::string& name) {
     char32_t number = 0;
-    if (lowerName.size() >= 2 && lowerName[0] == '#') {
-        const bool hex = lowerName[1] == 'x';
-        const std::string_view digits = lowerName.substr(hex ? 2 : 1);
+    if (name.size() >= 2 && name[0] == '#') {
+        const bool hex = name[1] == 'x' || name[1] == 'X';
+        const std::string digits = AsciiLower(std::string_view(name).substr(hex ? 2 : 1));
         if (digits.empty()) {
             return std::nullopt;
         }
@@ -136,9 +143,14 @@ std::optional<char32_t> ReferencedCharacter(std::string_view lowerName) {
             }
         }
     } else {
-        const auto found = EntityIndex().find(std::string(lowerName));
-        if (found == EntityIndex().end()) {
-            return std::nullopt;
+        // Entity names are case-sensitive: "uuml" is the small letter, "Uuml" the capital.
+        const EntityIndexes& entities = Entities();
+        auto found = entities.exact.find(name);
+        if (found == entities.exact.end()) {
+            found = entities.folded.find(AsciiLower(name));
+            if (found == entities.folded.end()) {
+                return std::nullopt;
+            }
         }
         number = found->second;
     }
@@ -624,8 +636,7 @@ std::u16string XmlTextDocument::DecodeReferences(std::u16string_view content) {
         if (end < content.size() && content[end] == ';' && end - i - 1 <= kReferenceNameLimit) {
             std::string name;
             for (std::size_t k = i + 1; k < end; ++k) {
-                name.push_back(
-                    static_cast<char>(AsciiLower(std::string(1, static_cast<char>(content[k])))[0]));
+                name.push_back(static_cast<char>(content[k]));
             }
             character = ReferencedCharacter(name);
         }
