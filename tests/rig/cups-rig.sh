@@ -20,6 +20,8 @@
 #                   two minutes), then completes it: a printer busy with another job
 #   qopra-html      Generic PDF Printer queue writing to DIR/out/qopra-html.out; for the one test that
 #                   reads what the browser page printed
+#   qopra-text      the same, writing to DIR/out/qopra-text.out; for the one test that reads how text
+#                   documents printed
 #
 # Environment printed for the caller: CUPS_SERVER (the socket) and CUPS_SERVERROOT (a private
 # client folder, where libcups keeps root's lpoptions instead of /etc/cups).
@@ -185,6 +187,8 @@ create_queues() {
     add_queue -p qopra-broken -v qopra-fail:/ -m raw -o printer-error-policy=abort-job -E
     add_queue -p qopra-busy -v qopra-hold:/ -m raw -E
     add_queue -p qopra-html -v "file://$dir/out/qopra-html.out" \
+        -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
+    add_queue -p qopra-text -v "file://$dir/out/qopra-text.out" \
         -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
 }
 
