@@ -24,6 +24,11 @@ TEST(CodePageConversion, OtherCodePagesAndUnknownNumbers) {
     EXPECT_EQ(CodePage(1250).Decode("\x9A"), "\xC5\xA1");
     EXPECT_TRUE(CodePage(1252).IsSupported());
     EXPECT_FALSE(CodePage(99999).IsSupported());
+    // Whether a name can go on the wire as it is, a question mark of its own included.
+    const std::string menu = "\u30E1\u30CB\u30E5\u30FC?.html";
+    EXPECT_TRUE(CodePage(932).CanEncode(menu));
+    EXPECT_FALSE(CodePage(1252).CanEncode(menu));
+    EXPECT_TRUE(CodePage(1252).CanEncode("caf\u00E9 \u20AC?"));
 }
 
 TEST(UnicodeText, MalformedInputAndCounting) {
