@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <regex>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "app/EventLog.h"
+#include "app/StdoutTraceSink.h"
 #include "app/UTF16File.h"
+#include "platform/Unicode.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
 
@@ -33,6 +39,50 @@ TEST(EventLogFormat, LongMessageIsCutAndWideCharactersBecomeQuestionMarks) {
     EXPECT_EQ(first, std::string(EventLog::kMessageLimit, 'x'));
     // The line is complete: Latin-1 characters as their byte, anything else as "?".
     EXPECT_NE(lines[1].find("caf\xE9 ? ? end"), std::string::npos) << lines[1];
+}
+
+// A printer, file or entry name from a device with line breaks in it must not write lines of its own
+// into the log or the trace.
+TEST(EventLogFormat, TextsFromOutsideStayOnTheirLineInTheLogAndTheTrace) {
+    const std::string forged = "Job 1: a.pdf\n1234567 - 13:00:00 FORGED Job 99: payroll.pdf\r\x1b[2J";
+    const std::string written = "Job 1: a.pdf\\n1234567 - 13:00:00 FORGED Job 99: payroll.pdf\\r\\x1b[2J";
+    EXPECT_EQ(EscapeControlCharacters(forged), written);
+    // C1 controls (NEL), separators, a NUL and bytes that are no UTF-8 are written out; tabs too;
+    // ordinary text of any script is left alone.
+    EXPECT_EQ(EscapeControlCharacters(std::string("a\tb\xC2\x85"
+                                                  "c\xE2\x80\xA8"
+                                                  "d\0e\xFF\x7F",
+                                                  14)),
+              "a\\tb\\x85c\\u2028d\\x00e\\xff\\x7f");
+    EXPECT_EQ(EscapeControlCharacters("caf\xC3\xA9 \xE4\xB8\xAD \\n"), "caf\xC3\xA9 \xE4\xB8\xAD \\n");
+
+    TempDir dir;
+    EventLog log;
+    log.SetFileName(dir / "qopra.log");
+    log.WriteMessage(forged);
+    log.WriteMessage("caf\xC3\xA9\xC2\x85");
+    const auto lines = SplitLines(ReadFileBytes(dir / "qopra.log"));
+    ASSERT_EQ(lines.size(), 2u) << ReadFileBytes(dir / "qopra.log");
+    EXPECT_TRUE(lines[0].ends_with(" " + written)) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with(" caf\xE9\\x85")) << lines[1];
+    // Only its user may read what the log says of the documents.
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "qopra.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // The service's trace on standard output.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    {
+        StdoutTraceSink sink(pipeFds[1]);
+        sink.TraceLine("12:00:00 > " + forged);
+    }
+    ::close(pipeFds[1]);
+    char out[512];
+    const ssize_t count = ::read(pipeFds[0], out, sizeof out);
+    ::close(pipeFds[0]);
+    EXPECT_EQ(std::string(out, static_cast<std::size_t>(std::max<ssize_t>(count, 0))),
+              "12:00:00 > " + written + "\n");
 }
 
 TEST(EventLogFile, DeletedFileIsCreatedAgainAndEmptyNameWritesNothing) {
