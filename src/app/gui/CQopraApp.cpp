@@ -126,11 +126,13 @@ int CQopraApp::Run(int argc, char** argv) {
     // alone. On a desktop it asks the running instance to show its main window, as tray OPEN does:
     // without a tray host there would be no other way to it.
     SingleInstanceLock instanceLock;
+    if (!flags.forceAdmin && instanceLock.Path().empty()) {
+        std::fprintf(stderr, "qopra2: no folder of this user's own for the single-instance lock (another "
+                             "user holds its name in /tmp); a second start is not prevented\n");
+    }
     if (!flags.forceAdmin && !instanceLock.Acquire()) {
         if (!flags.headless) {
-            if (const pid_t running = instanceLock.HolderProcessId(); running > 0) {
-                ::kill(running, SIGUSR1);
-            }
+            instanceLock.SignalHolder(SIGUSR1);
         }
         return 0;
     }
