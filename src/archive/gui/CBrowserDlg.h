@@ -14,11 +14,10 @@
 
 #include "print/PrintJobRecord.h"
 
-class DocumentFolderInterceptor;
+class ConfinedBrowserProfile;
 class QWebEngineDownloadRequest;
 class QWebEngineLoadingInfo;
 class QWebEnginePage;
-class QWebEngineProfile;
 
 // The hidden preview page of the browser road: loads each document it is given, renders it to PDF and
 // submits that to the record's printer by name once per copy (the user's default printer is never
@@ -88,8 +87,7 @@ private:
     void Finish(bool printed, const std::vector<int>& jobIds);
 
     std::string printerName;
-    std::unique_ptr<QWebEngineProfile> profile;
-    std::unique_ptr<DocumentFolderInterceptor> interceptor;
+    std::unique_ptr<ConfinedBrowserProfile> browser;
     std::unique_ptr<QWebEnginePage> page;
     QTimer timeLimit;
     std::deque<std::unique_ptr<PrintJobRecord>> waiting;
