@@ -33,7 +33,7 @@
 namespace {
 
 constexpr std::size_t kDateBufferSize = 1024;
-constexpr mode_t kReceivedFileMode = 0644;
+constexpr mode_t kReceivedFileMode = 0600;
 // Enough for every request of one millisecond to get a folder of its own.
 constexpr int kMaxFolderSuffix = 1000;
 // A listing longer than this stands for more entries than an archive may hold.
