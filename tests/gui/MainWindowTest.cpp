@@ -504,6 +504,7 @@ TEST_F(MainWindowTest, APenDrivePluggedInShowsItsDocumentsWhichPrintWithTheirCop
     QTRY_COMPARE_WITH_TIMEOUT(documents.RowCount(), 2, 20000);
     ASSERT_TRUE(stick.Unmount());
     QTRY_COMPARE_WITH_TIMEOUT(documents.RowCount(), 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!documents.Scanning(), 10000);
     EXPECT_TRUE(documents.isVisible()) << "a removal leaves the window where it is";
     EXPECT_FALSE(DocumentFolders::removableDrivePresent);
     const std::vector<std::string> after = LogMessages(dir / "qopra.log");
