@@ -88,6 +88,8 @@ bool AppSettings::Load(const std::string& filePath) {
         }
         const pugi::xml_node backupNode = First(document, "//settings/backup");
         backup = backupNode && XmlFile::TextContent(backupNode) == "1";
+        const pugi::xml_node routedNode = First(document, "//settings/allow_routed");
+        allowRouted = routedNode && XmlFile::TextContent(routedNode) == "1";
 
         {
             std::lock_guard guard(listLock);
@@ -232,8 +234,8 @@ void AppSettings::SetPrinters(std::vector<std::string> names) {
     printers = std::move(names);
 }
 
-void AppSettings::SetPrintersAndAliases(std::vector<std::string> names,
-                                        const std::vector<std::pair<std::string, std::string>>& printerAliases) {
+void AppSettings::SetPrintersAndAliases(
+    std::vector<std::string> names, const std::vector<std::pair<std::string, std::string>>& printerAliases) {
     std::lock_guard guard(listLock);
     for (const auto& [printer, alias] : printerAliases) {
         SetAliasLocked(printer, alias);

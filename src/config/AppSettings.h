@@ -54,6 +54,9 @@ public:
     std::string local_address;
     std::string mac;
     std::atomic<bool> backup = false;
+    // Devices beyond a router are served too; by default only senders on a subnet of this machine's
+    // interfaces are (the optional element "allow_routed").
+    std::atomic<bool> allowRouted = false;
     std::uint16_t language = 0;
     std::atomic<std::int32_t> delay = kDefaultDelay;
     // Windows code page of the text on the wire; the optional element "codepage".

@@ -161,7 +161,8 @@ void CQopraDlg::Initialise() {
                                                     parts.startupFlags, parts.messages);
     connect(settingsWindow.get(), &CSettingsDlg::networkSettingsChanged, this,
             [this] { parts.controller.StartNetwork(); });
-    historyWindow = std::make_unique<CHistoryDlg>(AppSettings::Instance().language);
+    historyWindow =
+        std::make_unique<CHistoryDlg>(AppSettings::Instance().language, parts.controller.Register());
     connect(historyWindow.get(), &CHistoryDlg::showDocumentRequested, this, &CQopraDlg::ShowDocument);
     SetTexts();
     ConnectController();

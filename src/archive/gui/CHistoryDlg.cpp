@@ -35,8 +35,8 @@ QTableWidgetItem* Cell(const std::string& text) {
 
 } // namespace
 
-CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments documents, QWidget* parent)
-    : QDialog(parent), documents(std::move(documents)), list(new QTableWidget(0, kColumns, this)),
+CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QWidget* parent)
+    : QDialog(parent), documents(documents), list(new QTableWidget(0, kColumns, this)),
       previewButton(new QPushButton("Preview", this)), deleteButton(new QPushButton("Delete", this)),
       placement(*this, kPlacementSection) {
     setObjectName("CHistoryDlg");

@@ -25,8 +25,7 @@ public:
     static constexpr const char* kPlacementSection = "QopraDocs";
 
     // Texts in `language`; entries are deleted from `documents`.
-    explicit CHistoryDlg(std::uint16_t language, PrintedDocuments documents = PrintedDocuments(),
-                         QWidget* parent = nullptr);
+    CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QWidget* parent = nullptr);
 
     int RowCount() const { return static_cast<int>(records.size()); }
     // The record of a row; the window keeps it until the row is deleted.
@@ -51,7 +50,7 @@ private:
     // Preview and Delete are usable while a row is selected.
     void UpdateButtons();
 
-    PrintedDocuments documents;
+    PrintedDocuments& documents;
     std::vector<PrintJobRecord> records; // one per row, in row order
     QTableWidget* list;
     QPushButton* previewButton;
