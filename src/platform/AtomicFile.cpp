@@ -23,16 +23,16 @@ mode_t NewFileMode() {
 
 } // namespace
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::optional<mode_t> newFileMode) {
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         return false;
     }
-    // Keep the permissions of the file being replaced; a new file gets what the umask allows.
     struct stat old {};
-    ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : NewFileMode());
+    ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : newFileMode.value_or(NewFileMode()));
     bool ok = true;
     std::size_t done = 0;
     while (ok && done < bytes.size()) {
