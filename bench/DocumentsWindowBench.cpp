@@ -125,16 +125,19 @@ void ListDocumentFolders(benchmark::State& state) {
     if (window.Scanning()) {
         filled.exec();
     }
-    Heartbeat heartbeat;
     double cpuMs = 0;
     for (auto _ : state) {
         const double before = ThreadCpuMs();
-        heartbeat.Start();
         window.RefreshDocumentList();
         filled.exec();
-        heartbeat.Stop();
         cpuMs += ThreadCpuMs() - before;
     }
+    // Once more with the heartbeat, which costs the GUI thread time of its own.
+    Heartbeat heartbeat;
+    heartbeat.Start();
+    window.RefreshDocumentList();
+    filled.exec();
+    heartbeat.Stop();
     if (window.RowCount() != folders) {
         state.SkipWithError("not every document folder was listed");
     }

@@ -233,7 +233,8 @@ void DlgUSBPrints::AddDocuments(std::uint64_t serial, std::vector<RemovableDocum
             list->setItem(row, kCopiesColumn, Cell(QString::number(document.copies)));
         }
     }
-    UpdatePreviewButton();
+    // The new rows come unticked, so the Preview button stays as it is (looking at every row after
+    // each batch would cost a big drive's list more than filling it).
 }
 
 std::vector<int> DlgUSBPrints::TickedRows() const {
