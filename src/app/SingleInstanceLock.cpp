@@ -18,16 +18,13 @@ namespace {
 constexpr const char* kSharedFolder = "/tmp";
 constexpr const char* kOwnFolderPrefix = "qopra2-";
 constexpr mode_t kOwnFolderMode = 0700;
-constexpr mode_t kSharedBits = 077;
+constexpr mode_t kOthersWrite = 022;
 
-// A real folder (no link) of this user that nobody else may enter. A folder of the user's own that
-// others could enter is closed first: only the user can have made it.
-bool IsOwnPrivateFolder(const std::filesystem::path& folder) {
+// A real folder (no link) of this user in which nobody else may make, replace or remove a file.
+bool IsUsersOwnFolder(const std::filesystem::path& folder) {
     struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
-        return false;
-    }
-    return (info.st_mode & kSharedBits) == 0 || ::chmod(folder.c_str(), kOwnFolderMode) == 0;
+    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & kOthersWrite) == 0;
 }
 
 // Only a regular file of this user is the lock file; a link was refused when it was opened.
@@ -134,11 +131,16 @@ std::filesystem::path SingleInstanceLock::DefaultPath() {
 std::filesystem::path SingleInstanceLock::ChoosePath(const std::filesystem::path& runtimeFolder,
                                                      const std::filesystem::path& sharedFolder) {
     // Under su the runtime folder may still be the one of the user who called it.
-    if (runtimeFolder.is_absolute() && IsOwnPrivateFolder(runtimeFolder)) {
+    if (runtimeFolder.is_absolute() && IsUsersOwnFolder(runtimeFolder)) {
         return runtimeFolder / kLockName;
     }
     const std::filesystem::path own = sharedFolder / (kOwnFolderPrefix + std::to_string(::geteuid()));
     ::mkdir(own.c_str(), kOwnFolderMode);
-    // A name another user took first (a folder or a link of theirs) is not used.
-    return IsOwnPrivateFolder(own) ? own / kLockName : std::filesystem::path();
+    // A name another user took first (a folder or a link of theirs) is not used; a folder of the
+    // user's own that others could write into is closed first (only the user can have opened it).
+    struct stat info {};
+    if (::lstat(own.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()) {
+        ::chmod(own.c_str(), kOwnFolderMode);
+    }
+    return IsUsersOwnFolder(own) ? own / kLockName : std::filesystem::path();
 }

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -33,68 +30,38 @@ mode_t Mode(const fs::path& path) {
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-// A process named `name`, of `user` when given, that reports which of SIGUSR1 and SIGTERM reached it
-// first in its exit code.
+// A process named `name`, of `user`, waiting for a signal; Signal() tells which one ended it.
 class Process {
 public:
-    static constexpr int kGotRestore = 10;
-    static constexpr int kGotEnd = 20;
-
     explicit Process(const char* name, uid_t user = ::geteuid()) {
         int ready[2];
-        if (::pipe(ready) != 0) {
+        if (::pipe(ready) != 0 || (pid = ::fork()) != 0) {
+            // Known by its name and user once the child says so.
+            char byte = 0;
+            [[maybe_unused]] const ssize_t heard = pid > 0 ? ::read(ready[0], &byte, 1) : 0;
             return;
         }
-        sigset_t wanted;
-        sigemptyset(&wanted);
-        sigaddset(&wanted, SIGUSR1);
-        sigaddset(&wanted, SIGTERM);
-        sigset_t before;
-        ::sigprocmask(SIG_BLOCK, &wanted, &before);
-        pid = ::fork();
-        if (pid == 0) {
-            ::prctl(PR_SET_NAME, name);
-            if (user != ::geteuid() && ::setresuid(user, user, user) != 0) {
-                ::_exit(1);
-            }
-            [[maybe_unused]] const ssize_t told = ::write(ready[1], "x", 1);
-            const timespec limit{30, 0};
-            const int got = ::sigtimedwait(&wanted, nullptr, &limit);
-            ::_exit(got == SIGUSR1 ? kGotRestore : got == SIGTERM ? kGotEnd : 2);
+        ::prctl(PR_SET_NAME, name);
+        if (::setresuid(user, user, user) == 0 && ::write(ready[1], "x", 1) == 1) {
+            ::pause();
         }
-        ::sigprocmask(SIG_SETMASK, &before, nullptr);
-        char byte = 0;
-        [[maybe_unused]] const ssize_t heard = ::read(ready[0], &byte, 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
+        ::_exit(1);
     }
-    ~Process() { Result(); }
+    ~Process() { Signal(); }
 
-    // Ends the process and tells which signal it saw first.
-    int Result() {
+    int Signal() {
         if (pid > 0) {
             ::kill(pid, SIGTERM);
             int status = 0;
             ::waitpid(pid, &status, 0);
-            result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            ended = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
             pid = -1;
         }
-        return result;
+        return ended;
     }
 
     pid_t pid = -1;
-    int result = -1;
-};
-
-// The lock as a running instance holds it, with `pid` written in its file.
-struct HeldLock {
-    HeldLock(const fs::path& path, pid_t pid) : fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        ::flock(fd, LOCK_EX | LOCK_NB);
-        const std::string text = std::to_string(pid) + "\n";
-        [[maybe_unused]] const ssize_t written = ::pwrite(fd, text.data(), text.size(), 0);
-    }
-    ~HeldLock() { ::close(fd); }
-    int fd;
+    int ended = 0;
 };
 
 } // namespace
@@ -115,7 +82,7 @@ TEST(SingleInstanceLock, LivesInAFolderOfTheUsersOwnAndNeverWritesAFileThatIsNot
     EXPECT_EQ(Mode(own), 0700u);
     ::chmod(own.c_str(), 0777);
     EXPECT_EQ(SingleInstanceLock::ChoosePath("relative", shared), own / SingleInstanceLock::kLockName);
-    EXPECT_EQ(Mode(own), 0700u) << "a folder of the user's own that others could enter is closed";
+    EXPECT_EQ(Mode(own), 0700u) << "a folder of the user's own that others could write into is closed";
 
     // Inside it, a link to a file of the user's is refused: the file is neither emptied nor written.
     WriteFileBytes(dir / "victim", "precious");
@@ -162,9 +129,6 @@ TEST(SingleInstanceLock, LivesInAFolderOfTheUsersOwnAndNeverWritesAFileThatIsNot
     fs::remove(own);
     fs::create_directory_symlink(runtime.parent_path(), own);
     EXPECT_EQ(SingleInstanceLock::ChoosePath({}, shared), fs::path());
-    SingleInstanceLock none{fs::path()};
-    EXPECT_TRUE(none.Acquire());
-    EXPECT_FALSE(none.Held());
 }
 
 // A second desktop start asks the running instance for its window with SIGUSR1, found by the number in
@@ -172,36 +136,25 @@ TEST(SingleInstanceLock, LivesInAFolderOfTheUsersOwnAndNeverWritesAFileThatIsNot
 TEST(SingleInstanceLock, ASecondStartSignalsOnlyTheUsersOwnInstance) {
     TempDir dir;
     const fs::path lockFile = dir / SingleInstanceLock::kLockName;
+    SingleInstanceLock running(lockFile);
+    ASSERT_TRUE(running.Acquire());
     SingleInstanceLock second(lockFile);
+    ASSERT_FALSE(second.Acquire());
+    EXPECT_FALSE(second.SignalHolder(SIGUSR1)) << "the second start itself";
 
+    const auto signalled = [&](Process& holder) {
+        WriteFileBytes(lockFile, std::to_string(holder.pid) + "\n");
+        const bool sent = second.SignalHolder(SIGUSR1);
+        EXPECT_EQ(holder.Signal() == SIGUSR1, sent);
+        return sent;
+    };
     Process instance(SingleInstanceLock::kProgramName);
-    {
-        HeldLock running(lockFile, instance.pid);
-        ASSERT_FALSE(second.Acquire());
-        EXPECT_TRUE(second.SignalHolder(SIGUSR1));
-    }
-    EXPECT_EQ(instance.Result(), Process::kGotRestore);
-
-    // Another program of the user's, and the second start itself.
+    EXPECT_TRUE(signalled(instance));
     Process other("sleep");
-    {
-        HeldLock running(lockFile, other.pid);
-        EXPECT_FALSE(second.SignalHolder(SIGUSR1));
-    }
-    EXPECT_EQ(other.Result(), Process::kGotEnd);
-    {
-        HeldLock running(lockFile, ::getpid());
-        EXPECT_FALSE(second.SignalHolder(SIGUSR1));
-    }
-
+    EXPECT_FALSE(signalled(other)) << "another program of the user's";
     if (::geteuid() != 0) {
         GTEST_SKIP() << "a process of another user needs root to be made";
     }
-    // A qopra2 of another user (a number written by them, or the instance of another person).
     Process foreign(SingleInstanceLock::kProgramName, kOtherUser);
-    {
-        HeldLock running(lockFile, foreign.pid);
-        EXPECT_FALSE(second.SignalHolder(SIGUSR1));
-    }
-    EXPECT_EQ(foreign.Result(), Process::kGotEnd);
+    EXPECT_FALSE(signalled(foreign)) << "a qopra2 of another user";
 }
