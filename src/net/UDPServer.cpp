@@ -58,8 +58,6 @@ namespace {
 constexpr std::chrono::seconds kSubnetsLifetime{2};
 constexpr std::chrono::seconds kRefusalTraceInterval{60};
 constexpr std::size_t kRememberedRefusals = 1024;
-constexpr std::uint32_t kLoopbackNetwork = 0x7F000000;
-constexpr std::uint32_t kLoopbackMask = 0xFF000000;
 
 } // namespace
 
@@ -67,11 +65,10 @@ bool UDPServer::Admit(const sockaddr_in& sender, bool& onLink) {
     const std::uint32_t address = ntohl(sender.sin_addr.s_addr);
     const auto now = std::chrono::steady_clock::now();
     if (subnets.empty() || now - subnetsRead >= kSubnetsLifetime) {
-        subnets = ListLocalSubnets();
+        subnets = subnetSource();
         subnetsRead = now;
     }
-    onLink = (address & kLoopbackMask) == kLoopbackNetwork ||
-             std::any_of(subnets.begin(), subnets.end(),
+    onLink = std::any_of(subnets.begin(), subnets.end(),
                          [&](const LocalSubnet& subnet) { return subnet.Contains(address); });
     if (onLink || AppSettings::Instance().allowRouted) {
         return true;

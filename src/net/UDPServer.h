@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ public:
     ~UDPServer() override;
 
     void SetManager(IUDPManager* manager) { udpManager = manager; }
+    // Where the machine's subnets are learnt from (tests give their own); set before Start.
+    void SetSubnetSource(std::function<std::vector<LocalSubnet>()> source) {
+        subnetSource = std::move(source);
+    }
     void SetTraceSink(ITraceSink* sink) { traceSink = sink; }
 
     // Binds the port on all interfaces, serving `address` (dotted; empty: every interface), and starts
@@ -42,6 +47,7 @@ private:
     // One line per datagram, but a sender that floods the port must not flood the trace.
     TraceLimiter traceLimiter;
     // The machine's subnets, looked up again now and then: interfaces come and go.
+    std::function<std::vector<LocalSubnet>()> subnetSource = ListLocalSubnets;
     std::vector<LocalSubnet> subnets;
     std::chrono::steady_clock::time_point subnetsRead;
     // Refused senders and when each was last traced.

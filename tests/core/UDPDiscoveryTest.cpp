@@ -7,6 +7,7 @@
 #include "net/UDPXmlManager.h"
 #include "platform/NetworkAdapters.h"
 #include "protocol/PrintCommand.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +70,8 @@ TEST_F(DiscoveryTest, DatagramIsTracedAndAnsweredWithAConnection) {
     const auto lines = trace.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines[0].find("UDP Server: "), std::string::npos);
-    EXPECT_NE(lines[0].find(" is running on port " + std::to_string(port)), std::string::npos) << "the port the kernel chose";
+    EXPECT_NE(lines[0].find(" is running on port " + std::to_string(port)), std::string::npos)
+        << "the port the kernel chose";
     EXPECT_TRUE(trace.WaitFor("> 127.0.0.2 ("));
     bool found = false;
     for (const std::string& line : lines) {
@@ -267,6 +269,34 @@ TEST_F(DiscoveryTest, AFullTableOfHangingAttemptsNeverShutsOutARealDevice) {
     forging = false;
     forger.join();
     EXPECT_GE(served, 4);
+}
+
+TEST_F(DiscoveryTest, SendersBeyondARouterAreServedOnlyWhenTheSettingsAllowIt) {
+    // This machine's subnets, as the test sees them: 127.0.0.3 lies beyond a router.
+    server.Stop();
+    server.SetSubnetSource([] { return std::vector<LocalSubnet>{{0x7F000002u, 0xFFFFFFFFu}}; });
+    ASSERT_TRUE(server.Start("", std::to_string(port)));
+    std::optional<DeviceListener> routed;
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.3", routed));
+    DatagramSender far("127.0.0.3");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(far.Send(port, "hello from afar"));
+    }
+    DatagramSender near("127.0.0.2");
+    ASSERT_TRUE(near.Send(port, "hello"));
+    DeviceConnection served = device.Accept();
+    EXPECT_TRUE(served.ReadMessage().has_value());
+    EXPECT_FALSE(routed->AcceptWithin(std::chrono::milliseconds(200)).Valid())
+        << "the routed sender is not served";
+    EXPECT_EQ(trace.Count("127.0.0.3 is not on a local network of this computer, not served"), 1u)
+        << "one line a minute at most";
+    EXPECT_EQ(trace.Count("hello from afar"), 0u);
+
+    AppSettings::Instance().allowRouted = true;
+    ASSERT_TRUE(far.Send(port, "hello again"));
+    DeviceConnection allowed = routed->Accept();
+    EXPECT_TRUE(allowed.ReadMessage().has_value());
+    AppSettings::Instance().allowRouted = false;
 }
 
 TEST(MacToAddressLookup, MatchesExactlyWithLetterCase) {

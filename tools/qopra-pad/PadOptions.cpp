@@ -1,5 +1,7 @@
 #include "PadOptions.h"
 
+#include "platform/CodePage.h"
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -9,9 +11,9 @@
 
 namespace {
 
-constexpr std::string_view kValueOptions[] = {"--server", "--udp-port", "--pad-port",
-                                              "--bind",   "--printer",  "--preview",
-                                              "--name",   "--copies",   "--timeout"};
+constexpr std::string_view kValueOptions[] = {"--server",  "--udp-port", "--pad-port", "--bind",
+                                              "--printer", "--preview",  "--name",     "--copies",
+                                              "--timeout", "--codepage"};
 
 bool ParseNumber(const std::string& text, int& value, int minimum) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -50,6 +52,10 @@ std::string PadOptions::Usage() {
            "  --timeout SECONDS time limit for the whole exchange [" +
            std::to_string(defaults.timeoutSeconds) +
            "]\n"
+           "  --codepage N      the Windows code page of the texts sent and received, codepage of the\n"
+           "                    server's settings (932 Japanese, 1251 Cyrillic, ...) [" +
+           std::to_string(defaults.codePage) +
+           "]\n"
            "  --raw             print the printer list as the bytes received and the result as\n"
            "                    \"RESULT n REASON n\", for scripts\n"
            "  -h, --help        show this text\n"
@@ -58,7 +64,8 @@ std::string PadOptions::Usage() {
            "  --copies N        copies [" +
            std::to_string(defaults.copies) +
            "]\n"
-           "  --preview NAME    the document inside the archive [the file's name]\n"
+           "  --preview NAME    the document inside the archive [the file's name]; FILE may be a folder,\n"
+           "                    sent whole (a page with its pictures), with --preview naming the page\n"
            "  --name NAME       the archive's name [the file's name and .7z]\n"
            "\n"
            "Exit status: 0 done (printed), 1 the server answered that printing failed, 2 a usage or\n"
@@ -112,6 +119,12 @@ std::optional<PadOptions> PadOptions::Parse(int argc, char** argv, std::string& 
         } else if (argument == "--copies") {
             if (!ParseNumber(*text, options.copies, 0)) {
                 error = "--copies needs a number";
+                return std::nullopt;
+            }
+        } else if (argument == "--codepage") {
+            if (!ParseNumber(*text, options.codePage, 1) || !CodePage(options.codePage).IsSupported()) {
+                error = "--codepage needs the number of an 8-bit Windows code page that this system can "
+                        "convert, such as 1252 or 932";
                 return std::nullopt;
             }
         } else if (argument == "--timeout") {
