@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <signal.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +23,22 @@ constexpr std::chrono::milliseconds kTerminationPoll{10};
 constexpr std::filesystem::perms kNormalPermissions =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
     std::filesystem::perms::group_read | std::filesystem::perms::others_read;
+
+// The autostart entry serves the session of every user of the computer: it and the folders made for
+// it are readable by all, whatever the program's own umask.
+constexpr mode_t kPublicFileMode = 0644;
+constexpr mode_t kPublicFolderMode = 0755;
+
+void MakePublicFolders(const std::filesystem::path& folder) {
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error)) {
+        return;
+    }
+    MakePublicFolders(folder.parent_path());
+    if (::mkdir(folder.c_str(), kPublicFolderMode) == 0) {
+        ::chmod(folder.c_str(), kPublicFolderMode);
+    }
+}
 
 bool Exists(const std::filesystem::path& path) {
     std::error_code error;
@@ -192,15 +209,15 @@ bool Housekeeping::RemoveNewAutoStartup() {
 bool Housekeeping::SetNewAutoStartup() {
     std::error_code error;
     const std::filesystem::path folder = paths.AutostartFolder();
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder, error)) {
+    MakePublicFolders(folder);
+    if (!std::filesystem::is_directory(folder, error)) {
         EventLog::Write("Failed to SetNewAutoStartup.");
         return false;
     }
     const std::string program = paths.programFile.string();
     EventLog::Write("Set value of key Qopra2: %s", program.c_str());
     const std::optional<std::string> entry = DesktopEntry::AutostartText(paths.programFile);
-    if (!entry || !WriteFileAtomically(folder / kNewEntryName, *entry)) {
+    if (!entry || !WriteFileAtomically(folder / kNewEntryName, *entry, kPublicFileMode)) {
         messages.Show("Failed to set autorun");
         return false;
     }

@@ -180,7 +180,10 @@ TEST_F(HousekeepingTest, AutostartEntryIsAValidDesktopEntryStartingThisProgram) 
     }
     Housekeeping housekeeping = Make();
     EXPECT_FALSE(housekeeping.CheckNewAutoStartup());
+    // The program keeps its own files private; the entry and its folders serve every user's session.
+    const mode_t umask = ::umask(077);
     EXPECT_TRUE(housekeeping.SetNewAutoStartup());
+    ::umask(umask);
     EXPECT_TRUE(housekeeping.CheckNewAutoStartup());
     EXPECT_FALSE(housekeeping.CheckAutoStartup());
 
@@ -193,6 +196,8 @@ TEST_F(HousekeepingTest, AutostartEntryIsAValidDesktopEntryStartingThisProgram) 
     struct stat mode {};
     ASSERT_EQ(stat(entry.c_str(), &mode), 0);
     EXPECT_EQ(mode.st_mode & 0777, 0644u);
+    ASSERT_EQ(stat(paths.AutostartFolder().c_str(), &mode), 0);
+    EXPECT_EQ(mode.st_mode & 0777, 0755u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(paths.AutostartFolder()),
                             std::filesystem::directory_iterator()),
               1);
