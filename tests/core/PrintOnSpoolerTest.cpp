@@ -192,6 +192,11 @@ TEST_F(PrintOnSpoolerTest, WhatTheDeviceIsToldComesTrueWhenThePrinterRunsOutOfPa
     ASSERT_TRUE(job.has_value());
     EXPECT_TRUE(printtest::WaitForJobState("qopra-paper", job->id, Spooler::JobState::Canceled));
     EXPECT_NE(Log().find("Job " + std::to_string(job->id) + " cancelled: "), std::string::npos) << Log();
+    // The cancelled job leaves the printer with paper again, for whoever prints next.
+    EXPECT_TRUE(WaitUntil([] {
+        const auto printer = Spooler::GetPrinter("qopra-paper");
+        return printer && (printer->status & PrinterStatus::kPaperOut) == 0;
+    }));
 
     // The same when the service ends while a job waits on a busy printer.
     const fs::path busy = fs::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-busy.hold";

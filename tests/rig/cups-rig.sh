@@ -113,6 +113,8 @@ EOF
 # Lists nothing when probed; out of paper while the hold file exists, then prints.
 [ \$# -eq 0 ] && exit 0
 cat >/dev/null
+# A cancelled job leaves the printer as it was before.
+trap 'echo "STATE: -media-empty-error" >&2; exit 0' TERM
 echo "STATE: +media-empty-error" >&2
 n=0
 while [ -e "$dir/out/qopra-paper.hold" ] && [ \$n -lt 1200 ]; do
