@@ -88,6 +88,8 @@ bool AppSettings::Load(const std::string& filePath) {
         }
         const pugi::xml_node backupNode = First(document, "//settings/backup");
         backup = backupNode && XmlFile::TextContent(backupNode) == "1";
+        const pugi::xml_node notifyNode = First(document, "//settings/notify_printed");
+        notify_printed = !notifyNode || XmlFile::TextContent(notifyNode) != "0";
 
         {
             std::lock_guard guard(listLock);
@@ -142,6 +144,11 @@ bool AppSettings::Save() {
         }
         SetText(FirstOrAppended(document, "//settings/mac", "mac"), GetMacForAddress(local_address));
         SetText(FirstOrAppended(document, "//settings/backup", "backup"), backup ? "1" : "0");
+        // Files without the element keep the default without it.
+        if (!notify_printed || First(document, "//settings/notify_printed")) {
+            SetText(FirstOrAppended(document, "//settings/notify_printed", "notify_printed"),
+                    notify_printed ? "1" : "0");
+        }
 
         std::lock_guard guard(listLock);
         pugi::xml_node printersNode = FirstOrAppended(document, "//settings/printers", "printers");
@@ -232,8 +239,8 @@ void AppSettings::SetPrinters(std::vector<std::string> names) {
     printers = std::move(names);
 }
 
-void AppSettings::SetPrintersAndAliases(std::vector<std::string> names,
-                                        const std::vector<std::pair<std::string, std::string>>& printerAliases) {
+void AppSettings::SetPrintersAndAliases(
+    std::vector<std::string> names, const std::vector<std::pair<std::string, std::string>>& printerAliases) {
     std::lock_guard guard(listLock);
     for (const auto& [printer, alias] : printerAliases) {
         SetAliasLocked(printer, alias);

@@ -54,6 +54,9 @@ public:
     std::string local_address;
     std::string mac;
     std::atomic<bool> backup = false;
+    // Whether a printed document is told as a quiet desktop notification; the optional element
+    // "notify_printed" (on when it is missing). Failures are always told.
+    std::atomic<bool> notify_printed = true;
     std::uint16_t language = 0;
     std::atomic<std::int32_t> delay = kDefaultDelay;
     // Windows code page of the text on the wire; the optional element "codepage".

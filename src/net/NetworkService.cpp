@@ -51,6 +51,10 @@ bool NetworkService::StartNetworkService(const std::string& localPort) {
     return members->udpServer.Start(settings.local_address, localPort);
 }
 
+int NetworkService::StartError() const {
+    return members->udpServer.OpenError();
+}
+
 void NetworkService::Stop() {
     members->udpServer.Stop();
     members->tcpManager.AbortConnects();

@@ -21,6 +21,8 @@ public:
     // Chooses the local address again and starts the discovery server on `localPort`; false when the
     // socket could not be opened (the caller retries later).
     bool StartNetworkService(const std::string& localPort);
+    // The system's error of the last start that failed (0: none), and the address it tried.
+    int StartError() const;
     // Closes the discovery socket and every device connection, joining their threads.
     void Stop();
 

@@ -31,4 +31,6 @@ private:
     ITraceSink* traceSink = nullptr;
     // One line per datagram, but a sender that floods the port must not flood the trace.
     TraceLimiter traceLimiter;
+    // The last start failure traced, so that a retry failing the same way stays quiet.
+    std::string lastFailure;
 };

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "config/AppSettings.h"
 #include "platform/Unicode.h"
 #include "print/PrintStop.h"
+#include "print/Spooler.h"
 #include "ui/MainWindowFlags.h"
 
 namespace {
@@ -50,17 +53,28 @@ void MainWindowController::LoadSettings() {
     const std::filesystem::path dataFolder = DataFolder::Path();
     AppSettings& settings = AppSettings::Instance();
     if (!dataFolder.empty() && !settings.Load((dataFolder / kSettingsFileName).string())) {
-        StartupChecks::ReportSettings(settings);
+        StartupChecks::ReportSettings(settings, problems);
     }
-    StartupChecks::ReportDataFolder();
-    StartupChecks::ReportSpooler();
+    StartupChecks::ReportDataFolder(problems);
+    StartupChecks::ReportSpooler(problems);
+}
+
+void MainWindowController::SetDesktopNotifier(IDesktopNotifier* notifier) {
+    notices.SetNotifier(notifier);
+    problems.SetAudience(notifier != nullptr ? ServiceProblems::Audience::Desktop
+                                             : ServiceProblems::Audience::Service);
+}
+
+void MainWindowController::CheckPrinters() {
+    // The trace window and the service's output say it too, where a person watching devices looks.
+    for (const std::string& said : StartupChecks::ReportPrintersOffered(
+             AppSettings::Instance(), Spooler::GetDestinations(), problems)) {
+        LogManager::Trace(said, traceSink);
+    }
 }
 
 void MainWindowController::Start() {
-    if (const std::string noPrinters = StartupChecks::ReportPrintersOffered(AppSettings::Instance());
-        !noPrinters.empty()) {
-        LogManager::Trace(noPrinters, traceSink);
-    }
+    CheckPrinters();
     network.SetTraceSink(traceSink);
     network.SetMainWindow(this);
     if (!StartNetwork()) {
@@ -75,11 +89,22 @@ void MainWindowController::Shutdown() {
 }
 
 bool MainWindowController::StartNetwork() {
-    if (network.StartNetworkService(AppSettings::Instance().local_port)) {
+    const std::string port = AppSettings::Instance().local_port;
+    if (network.StartNetworkService(port)) {
         networkRetry.stop();
+        if (problems.Known(ServiceProblems::Problem::PortTaken) ||
+            problems.Known(ServiceProblems::Problem::PortUnavailable)) {
+            EventLog::Write("The UDP port %s is open again: devices are served", port.c_str());
+        }
+        problems.Resolved(ServiceProblems::Problem::PortTaken);
+        problems.Resolved(ServiceProblems::Problem::PortUnavailable);
         emit networkStarted();
         return true;
     }
+    const int error = network.StartError();
+    problems.Report(error == EADDRINUSE ? ServiceProblems::Problem::PortTaken
+                                        : ServiceProblems::Problem::PortUnavailable,
+                    port, error != 0 ? std::strerror(error) : "the address is not of this computer");
     emit networkStartFailed();
     return false;
 }

@@ -26,7 +26,10 @@
 #include "app/gui/QtMessageBox.h"
 #include "app/gui/TraceWindowSink.h"
 #include "ui/CQopraDlg.h"
+#include "ui/CSystemTray.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/MainWindowController.h"
+#include "ui/ProgramIcons.h"
 #include "ui/QtPrintDialog.h"
 
 namespace {
@@ -89,6 +92,20 @@ void PrepareQtEnvironment(bool headless) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
+// The elevated step of a standard user's start: no data folder, no lock, no window. What is left
+// is told by the exit code; the user's own process shows it.
+int RetireOldInstallation() {
+    if (::geteuid() != 0) {
+        std::fprintf(stderr, "qopra2: %s needs administrator rights\n", Housekeeping::kRetireOption);
+        return 2;
+    }
+    LogMessageBox messages;
+    PkexecElevation elevation;
+    Housekeeping housekeeping(InstallationPaths::System(), elevation, messages);
+    housekeeping.RetireOldInstallation();
+    return housekeeping.OldInstallationLeft() ? 1 : 0;
+}
+
 } // namespace
 
 int CQopraApp::Run(int argc, char** argv) {
@@ -114,6 +131,9 @@ int CQopraApp::Run(int argc, char** argv) {
     for (const std::string& option : flags.unknownOptions) {
         std::fprintf(stderr, "qopra2: unknown option %s ignored (qopra2 --help lists the options)\n",
                      option.c_str());
+    }
+    if (flags.retire) {
+        return RetireOldInstallation();
     }
     const bool signalsInstalled = InstallSignals();
 
@@ -158,6 +178,10 @@ int CQopraApp::Run(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("qopra2");
     QApplication::setApplicationVersion(QOPRA_VERSION);
+    // Every window says whose it is, as the menu entry names the program, and carries its icon.
+    QApplication::setApplicationDisplayName("Qopra");
+    QGuiApplication::setDesktopFileName("qopra2");
+    QApplication::setWindowIcon(ProgramIcons::Application());
 
     // Set by the desktop program: what a second start's request does.
     std::function<void()> restore;
@@ -186,15 +210,13 @@ int CQopraApp::Run(int argc, char** argv) {
         });
     }
 
-    // The old installation is retired first; a relaunch with administrator rights takes over.
+    // The old installation is retired first (for a standard user only that step is elevated).
     QtMessageBox desktopMessages;
     LogMessageBox serviceMessages;
     IMessageBox& messages = headless ? static_cast<IMessageBox&>(serviceMessages) : desktopMessages;
     PkexecElevation elevation;
     Housekeeping housekeeping(InstallationPaths::System(), elevation, messages);
-    if (housekeeping.RetireOldInstallation()) {
-        return 0;
-    }
+    housekeeping.RetireOldInstallation();
 
     if (headless) {
         StdoutTraceSink traceSink;
@@ -208,11 +230,26 @@ int CQopraApp::Run(int argc, char** argv) {
     // The sink outlives the network threads that trace into it.
     TraceWindowSink traceSink;
     MainWindowController controller(&traceSink);
+    DesktopNotifier notifier;
+    controller.SetDesktopNotifier(&notifier);
     QtPrintDialog printDialog;
+    QtPrintDialog drivePrintDialog = QtPrintDialog::ForDriveDocuments();
     QtConfirmBox confirmation;
-    CQopraDlg window({controller, housekeeping, messages, printDialog, confirmation, flags, &traceSink});
+    CQopraDlg window({controller,
+                      housekeeping,
+                      messages,
+                      printDialog,
+                      confirmation,
+                      flags,
+                      &traceSink,
+                      {},
+                      &drivePrintDialog});
     QObject::connect(&window, &CQopraDlg::endRequested, &application, [] { QApplication::exit(0); });
     restore = [&window] { window.Restore(); };
+    notifier.SetTrayMessage(
+        [&window](const QString& title, const QString& text, IDesktopNotifier::Urgency urgency) {
+            return window.Tray().ShowMessage(title, text, urgency != IDesktopNotifier::Urgency::Low);
+        });
     window.Initialise();
     QApplication::exec();
     restore = nullptr;

@@ -3,15 +3,19 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "app/IConfirmBox.h"
 #include "archive/KeptFolder.h"
 #include "config/gui/LocalizedText.h"
+#include "ui/Mnemonics.h"
 
 namespace {
 
@@ -22,6 +26,7 @@ enum TextId : unsigned {
     kDateText = 151,
     kFileText = 152,
     kPrinterText = 153,
+    kDeleteQuestionText = 172,
 };
 
 enum Column { kDateColumn = 0, kFileColumn = 1, kPrinterColumn = 2, kColumns = 3 };
@@ -36,9 +41,9 @@ QTableWidgetItem* Cell(const std::string& text) {
 } // namespace
 
 CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments documents, QWidget* parent)
-    : QDialog(parent), documents(std::move(documents)), list(new QTableWidget(0, kColumns, this)),
-      previewButton(new QPushButton("Preview", this)), deleteButton(new QPushButton("Delete", this)),
-      placement(*this, kPlacementSection) {
+    : QDialog(parent), language(language), documents(std::move(documents)),
+      list(new QTableWidget(0, kColumns, this)), previewButton(new QPushButton("Preview", this)),
+      deleteButton(new QPushButton("Delete", this)), placement(*this, kPlacementSection) {
     setObjectName("CHistoryDlg");
     list->setObjectName("historyList");
     previewButton->setObjectName("previewButton");
@@ -70,6 +75,9 @@ CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments documents, QWi
     layout->addWidget(list, 1);
     layout->addLayout(buttons);
 
+    // The keyboard reaches everything: Delete in the list, Enter previews.
+    new QShortcut(QKeySequence::Delete, list, this, &CHistoryDlg::Delete, Qt::WidgetWithChildrenShortcut);
+    connect(list, &QTableWidget::activated, this, &CHistoryDlg::Preview);
     connect(previewButton, &QPushButton::clicked, this, &CHistoryDlg::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &CHistoryDlg::Delete);
     connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -87,6 +95,8 @@ void CHistoryDlg::SetTexts(std::uint16_t language) {
     list->setHorizontalHeaderLabels({LocalizedText(kDateText, language, "Date"),
                                      LocalizedText(kFileText, language, "File"),
                                      LocalizedText(kPrinterText, language, "Printer")});
+    list->setAccessibleName(windowTitle());
+    AssignMnemonics({previewButton, deleteButton});
 }
 
 void CHistoryDlg::AddHistoryEntry(const PrintJobRecord& record) {
@@ -133,11 +143,33 @@ void CHistoryDlg::Preview() {
     emit showDocumentRequested(record);
 }
 
+std::vector<int> CHistoryDlg::SelectedRowsDescending() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : list->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    std::sort(rows.rbegin(), rows.rend());
+    return rows;
+}
+
 void CHistoryDlg::Delete() {
-    const int row = FirstSelectedRow();
-    if (row < 0) {
+    const std::vector<int> rows = SelectedRowsDescending();
+    if (rows.empty()) {
         return;
     }
+    const QString question = LocalizedText(
+        kDeleteQuestionText, language, "Attention!\nAre you sure you wish to delete the selected documents?");
+    if (confirmation != nullptr && !confirmation->Confirm(question.toStdString())) {
+        return;
+    }
+    // The highest first, so that the rows still to go keep their numbers.
+    for (const int row : rows) {
+        DeleteRow(row);
+    }
+    UpdateButtons();
+}
+
+void CHistoryDlg::DeleteRow(int row) {
     try {
         const PrintJobRecord& record = RecordAt(row);
         documents.RemovePrintedDocument(record.id);
@@ -148,5 +180,4 @@ void CHistoryDlg::Delete() {
     }
     records.erase(records.begin() + row);
     list->removeRow(row);
-    UpdateButtons();
 }

@@ -3,11 +3,15 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QPushButton>
+#include <QShortcut>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -18,6 +22,7 @@
 #include "config/gui/LocalizedText.h"
 #include "platform/Unicode.h"
 #include "removable/gui/PrintProcessThread.h"
+#include "ui/Mnemonics.h"
 
 namespace fs = std::filesystem;
 
@@ -104,6 +109,7 @@ DlgUSBPrints::DlgUSBPrints(std::uint16_t interfaceLanguage, Parts windowParts, Q
     layout->addWidget(list, 1);
     layout->addLayout(buttons);
 
+    new QShortcut(QKeySequence::Delete, list, this, &DlgUSBPrints::Delete, Qt::WidgetWithChildrenShortcut);
     connect(printButton, &QPushButton::clicked, this, &DlgUSBPrints::Print);
     connect(previewButton, &QPushButton::clicked, this, &DlgUSBPrints::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &DlgUSBPrints::Delete);
@@ -141,6 +147,8 @@ void DlgUSBPrints::SetTexts() {
     previewButton->setText(Text(kPreviewText, "Preview"));
     deleteButton->setText(Text(kDeleteText, "Delete"));
     closeButton->setText(Text(kCloseText, "Close"));
+    list->setAccessibleName(Text(kDocumentsText, "Documents on removable drives"));
+    AssignMnemonics({printButton, previewButton, deleteButton, closeButton});
     list->setHorizontalHeaderLabels({QString(), Text(kProgramText, "Program"),
                                      Text(kDescriptionText, "Description"), Text(kDateText, "Date"),
                                      Text(kStatusText, "Status"), Text(kCopiesText, "Copies")});
@@ -202,6 +210,9 @@ std::vector<int> DlgUSBPrints::TickedRows() const {
 
 void DlgUSBPrints::UpdatePreviewButton() {
     previewButton->setEnabled(TickedRows().size() == 1);
+    // With no document at all there is nothing to print or delete.
+    printButton->setEnabled(RowCount() > 0);
+    deleteButton->setEnabled(RowCount() > 0);
 }
 
 void DlgUSBPrints::Print() {
@@ -217,15 +228,33 @@ void DlgUSBPrints::Print() {
     auto print = std::make_unique<PrintProcessThread>(std::move(ticked), documents, parts.printDialog, this,
                                                       parts.mainWindow);
     PrintProcessThread* started = print.get();
-    connect(started, &PrintProcessThread::printerDeclined, this, [this] {
+    // Cancelled: nothing was printed, so the list stays as the person left it, ticks and all.
+    auto declined = std::make_shared<bool>(false);
+    connect(started, &PrintProcessThread::printerDeclined, this, [this, declined] {
+        *declined = true;
         show();
         raise();
         activateWindow();
     });
     connect(started, &PrintProcessThread::documentMissing, this, &DlgUSBPrints::ShowMissingFile);
-    connect(started, &PrintProcessThread::finished, this, [this, started] { OnPrintFinished(started); });
+    connect(started, &PrintProcessThread::finished, this,
+            [this, started, declined] { OnPrintFinished(started, !*declined); });
     prints.push_back(std::move(print));
     started->Start();
+}
+
+void DlgUSBPrints::hideEvent(QHideEvent* event) {
+    if (!event->spontaneous()) {
+        hiddenAt = pos();
+    }
+    QDialog::hideEvent(event);
+}
+
+void DlgUSBPrints::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (hiddenAt && !event->spontaneous()) {
+        move(*hiddenAt);
+    }
 }
 
 void DlgUSBPrints::ShowMissingFile(const QString& path) {
@@ -237,14 +266,16 @@ void DlgUSBPrints::ShowMissingFile(const QString& path) {
     parts.messages.Show(text.toStdString());
 }
 
-void DlgUSBPrints::OnPrintFinished(PrintProcessThread* print) {
+void DlgUSBPrints::OnPrintFinished(PrintProcessThread* print, bool printed) {
     const auto found =
         std::find_if(prints.begin(), prints.end(),
                      [print](const std::unique_ptr<PrintProcessThread>& p) { return p.get() == print; });
     if (found != prints.end()) {
         prints.erase(found);
     }
-    RefreshDocumentList();
+    if (printed) {
+        RefreshDocumentList();
+    }
     emit printFinished();
 }
 
@@ -257,8 +288,7 @@ void DlgUSBPrints::Preview() {
     const RemovableDocument& document = DocumentAt(rows.front());
     if (document.documentPath.empty()) {
         // The description names no file of its folder: there is nothing to show.
-        ShowMissingFile(
-            QString::fromStdString(AsciiUpper((document.folderPath / document.filename).string())));
+        ShowMissingFile(QString::fromStdString((document.folderPath / document.filename).string()));
         return;
     }
     previewPath = document.documentPath;
