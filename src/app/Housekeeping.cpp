@@ -208,31 +208,33 @@ bool Housekeeping::CheckNewAutoStartup() {
 }
 
 bool Housekeeping::SetNewAutoStartup() {
+    if (!MakeUserFolder("Failed to SetNewAutoStartup.")) {
+        return false;
+    }
     const std::string program = paths.programFile.string();
     EventLog::Write("Set value of key Qopra2: %s", program.c_str());
-    return WriteUserEntry(false, "Failed to SetNewAutoStartup.");
+    return WriteUserEntry(false);
 }
 
 bool Housekeeping::RemoveNewAutoStartup() {
+    const char* failure = "Failed to RemoveNewAutoStartup.";
     // A machine-wide entry cannot be removed by the user: an entry of their own hides it.
     if (Exists(paths.AutostartFolder() / kNewEntryName)) {
-        return WriteUserEntry(true, "Failed to RemoveNewAutoStartup.");
+        return MakeUserFolder(failure) && WriteUserEntry(true);
     }
     std::error_code error;
     const std::filesystem::path folder = paths.UserAutostartFolder();
-    if (folder.empty()) {
-        EventLog::Write("Failed to RemoveNewAutoStartup.");
-        return false;
+    if (!folder.empty()) {
+        std::filesystem::remove(folder / kNewEntryName, error);
     }
-    std::filesystem::remove(folder / kNewEntryName, error);
-    if (error) {
-        EventLog::Write("Failed to RemoveNewAutoStartup.");
+    if (folder.empty() || error) {
+        EventLog::Write("%s", failure);
         return false;
     }
     return true;
 }
 
-bool Housekeeping::WriteUserEntry(bool hidden, const char* failureText) {
+bool Housekeeping::MakeUserFolder(const char* failureText) const {
     std::error_code error;
     const std::filesystem::path folder = paths.UserAutostartFolder();
     if (!folder.empty()) {
@@ -242,8 +244,12 @@ bool Housekeeping::WriteUserEntry(bool hidden, const char* failureText) {
         EventLog::Write("%s", failureText);
         return false;
     }
+    return true;
+}
+
+bool Housekeeping::WriteUserEntry(bool hidden) {
     const std::optional<std::string> entry = DesktopEntry::AutostartText(paths.programFile, hidden);
-    if (!entry || !WriteFileAtomically(folder / kNewEntryName, *entry)) {
+    if (!entry || !WriteFileAtomically(paths.UserAutostartFolder() / kNewEntryName, *entry)) {
         messages.Show("Failed to set autorun");
         return false;
     }

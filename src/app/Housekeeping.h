@@ -60,7 +60,8 @@ public:
 private:
     bool OldProcessRuns() const;
     bool RetireAsAdministrator();
-    bool WriteUserEntry(bool hidden, const char* failureText);
+    bool MakeUserFolder(const char* failureText) const;
+    bool WriteUserEntry(bool hidden);
     bool DeleteOldProgram() const;
 
     InstallationPaths paths;
