@@ -15,6 +15,7 @@
 #include "archive/PrintedDocuments.h"
 #include "archive/gui/CHistoryDlg.h"
 #include "gui/SettingsWindowApplication.h"
+#include "support/AnsweredDialogs.h"
 #include "support/FileBytes.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
@@ -111,8 +112,8 @@ TEST_F(HistoryWindowTest, ShowsTheKeptDocumentsWithTheirTextsAndLayoutInTheInter
     fs::remove_all(gone);
     Open();
     EXPECT_EQ(window->windowTitle(), "ARCHIVE");
-    EXPECT_EQ(PreviewButton()->text(), "PREVIEW");
-    EXPECT_EQ(DeleteButton()->text(), "DELETE");
+    EXPECT_EQ(PreviewButton()->text().remove(QChar('&')), "PREVIEW");
+    EXPECT_EQ(DeleteButton()->text().remove(QChar('&')), "DELETE");
     EXPECT_FALSE(PreviewButton()->isEnabled());
     EXPECT_FALSE(DeleteButton()->isEnabled());
     const QStringList headings = {List()->horizontalHeaderItem(0)->text(),
@@ -164,8 +165,8 @@ TEST_F(HistoryWindowTest, ShowsTheKeptDocumentsWithTheirTextsAndLayoutInTheInter
 
     CHistoryDlg italian(kItalian, documents);
     EXPECT_EQ(italian.windowTitle(), "ARCHIVIO");
-    EXPECT_EQ(italian.findChild<QPushButton*>("previewButton")->text(), "ANTEPRIMA");
-    EXPECT_EQ(italian.findChild<QPushButton*>("deleteButton")->text(), "ELIMINA");
+    EXPECT_EQ(italian.findChild<QPushButton*>("previewButton")->text().remove(QChar('&')), "ANTEPRIMA");
+    EXPECT_EQ(italian.findChild<QPushButton*>("deleteButton")->text().remove(QChar('&')), "ELIMINA");
     EXPECT_EQ(italian.findChild<QTableWidget*>("historyList")->horizontalHeaderItem(2)->text(), "Stampante");
 }
 
@@ -213,23 +214,30 @@ TEST_F(HistoryWindowTest, PreviewAndDeleteAreUsableWhileARowIsSelectedAndPreview
     QTest::keyClick(List(), Qt::Key_Return);
     EXPECT_EQ(window->RowCount(), 4);
 
-    // Delete goes for the first selected row only; the others stay selected and usable.
+    // Delete asks once for all the selected rows, and Cancel keeps every one.
+    AnsweredQuestion question;
+    question.answer = false;
+    window->SetConfirmation(&question);
     QTest::mouseClick(DeleteButton(), Qt::LeftButton);
-    EXPECT_EQ(Documents(), (std::vector<std::string>{"doc2.htm", "doc3.htm", "doc4.htm"}));
-    EXPECT_TRUE(ButtonsEnabled());
-    // Deleting the only selected row leaves nothing selected, and nothing to press.
+    EXPECT_EQ(window->RowCount(), 4);
+    EXPECT_EQ(question.texts, (std::vector<std::string>{
+                                  "Attention!\nAre you sure you wish to delete the selected documents?"}));
+    // Two of them: both go after one question; the Delete key in the list does what the button does.
+    question.answer = true;
     ClickRow(1);
-    QTest::mouseClick(DeleteButton(), Qt::LeftButton);
-    EXPECT_EQ(Documents(), (std::vector<std::string>{"doc2.htm", "doc4.htm"}));
+    ClickRow(3, Qt::ControlModifier);
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_EQ(Documents(), (std::vector<std::string>{"doc1.htm", "doc3.htm"}));
+    EXPECT_EQ(question.texts.size(), 2u);
     EXPECT_FALSE(ButtonsEnabled());
-    // Deleting the last row leaves both disabled.
-    for (int left = 2; left > 0; --left) {
-        ClickRow(0);
-        QTest::mouseClick(DeleteButton(), Qt::LeftButton);
-    }
+    EXPECT_EQ(RegisterIds(), (std::set<std::string>{"1", "3"}));
+    // The rest at once leaves nothing to press.
+    QTest::keyClick(List(), Qt::Key_A, Qt::ControlModifier);
+    QTest::mouseClick(DeleteButton(), Qt::LeftButton);
     EXPECT_EQ(window->RowCount(), 0);
     EXPECT_FALSE(ButtonsEnabled());
     EXPECT_TRUE(RegisterIds().empty());
+    EXPECT_FALSE(fs::exists(data / "kept-1"));
 }
 
 TEST_F(HistoryWindowTest, DeleteRemovesEntryFolderAndRowButNeverAnythingOutsideTheDataFolder) {

@@ -2,8 +2,8 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -76,7 +76,7 @@ CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments documents, QWi
     layout->addLayout(buttons);
 
     // The keyboard reaches everything: Delete in the list, Enter previews.
-    new QShortcut(QKeySequence::Delete, list, this, &CHistoryDlg::Delete, Qt::WidgetWithChildrenShortcut);
+    list->installEventFilter(this);
     connect(list, &QTableWidget::activated, this, &CHistoryDlg::Preview);
     connect(previewButton, &QPushButton::clicked, this, &CHistoryDlg::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &CHistoryDlg::Delete);
@@ -180,4 +180,14 @@ void CHistoryDlg::DeleteRow(int row) {
     }
     records.erase(records.begin() + row);
     list->removeRow(row);
+}
+
+bool CHistoryDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The Delete key in the list does what the Delete button does.
+    if (watched == list && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        Delete();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -4,8 +4,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPushButton>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTableWidget>
@@ -109,7 +109,7 @@ DlgUSBPrints::DlgUSBPrints(std::uint16_t interfaceLanguage, Parts windowParts, Q
     layout->addWidget(list, 1);
     layout->addLayout(buttons);
 
-    new QShortcut(QKeySequence::Delete, list, this, &DlgUSBPrints::Delete, Qt::WidgetWithChildrenShortcut);
+    list->installEventFilter(this);
     connect(printButton, &QPushButton::clicked, this, &DlgUSBPrints::Print);
     connect(previewButton, &QPushButton::clicked, this, &DlgUSBPrints::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &DlgUSBPrints::Delete);
@@ -342,4 +342,14 @@ bool DlgUSBPrints::RemoveDocumentFolder(const fs::path& folder) {
     }
     EventLog::Write("Delete folder: %s", folder.c_str());
     return !error;
+}
+
+bool DlgUSBPrints::eventFilter(QObject* watched, QEvent* event) {
+    // The Delete key in the list does what the Delete button does.
+    if (watched == list && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        Delete();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
