@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -63,6 +64,22 @@ bool InstallSignals() {
            ::sigaction(SIGUSR1, &action, nullptr) == 0;
 }
 
+QtMessageHandler previousMessageHandler = nullptr;
+
+// The browser engine describes its graphics set-up at length on its first page (some 25 lines), and
+// says that it found no graphics backend for the GPU it was told not to use: not news for a journal.
+// Every other message goes on as before.
+void QuietStartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const bool engineSetUp = type == QtInfoMsg && context.category != nullptr &&
+                             std::strcmp(context.category, "qt.webenginecontext") == 0;
+    if (engineSetUp || message.trimmed() == QLatin1String("No suitable graphics backend found")) {
+        return;
+    }
+    if (previousMessageHandler != nullptr) {
+        previousMessageHandler(type, context, message);
+    }
+}
+
 void PrepareQtEnvironment(bool headless) {
     if (headless) {
         // The hidden page still renders and prints without a display. A display that happens to be
@@ -82,13 +99,7 @@ void PrepareQtEnvironment(bool headless) {
         flags = std::string(extra) + " " + flags;
     }
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
-    // The browser engine describes its graphics set-up at length on its first page; not news for a
-    // service's journal.
-    std::string rules = "qt.webenginecontext.info=false";
-    if (const char* given = std::getenv("QT_LOGGING_RULES")) {
-        rules = std::string(given) + ";" + rules;
-    }
-    ::setenv("QT_LOGGING_RULES", rules.c_str(), 1);
+    previousMessageHandler = qInstallMessageHandler(QuietStartMessages);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
