@@ -29,7 +29,7 @@ sleep 1
 
 # The tray icon's window, docked in the tray host: its position on the screen.
 icon_position() {
-    xwininfo -root -tree | awk '/"qopra2": \("qopra2" "qopra2"\)/ { split($NF, p, "+"); print p[2], p[3]; exit }'
+    xwininfo -root -tree | awk '/"Qopra": \("qopra2" "qopra2"\)/ { split($NF, p, "+"); print p[2], p[3]; exit }'
 }
 window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
 wait_window() {
@@ -91,17 +91,17 @@ HTML
     xdotool type --window "$main" --delay 30 53814026
     eval "$(xdotool getwindowgeometry --shell "$main")"
     xdotool mousemove --window "$main" 40 $((HEIGHT - 20)) click 1
-    trace=$(wait_window "^Trace$")
+    trace=$(wait_window "^Trace( |$)")
     shoot "$trace" "trace-window-$suffix"
 
     # History and settings from the tray menu, by the keyboard.
     tray_menu
     xdotool key Down Down Return
-    history=$(wait_window "^(ARCHIVE|ARCHIVIO)$")
+    history=$(wait_window "^(ARCHIVE|ARCHIVIO)( |$)")
     shoot "$history" "history-window-$suffix"
     tray_menu
     xdotool key Down Down Down Return
-    settings=$(wait_window "^(Settings|Impostazioni)$")
+    settings=$(wait_window "^(Settings|Impostazioni)( |$)")
     shoot "$settings" "settings-window-$suffix"
     import -window root "$out/desktop-$suffix.png"
     echo "wrote $out/desktop-$suffix.png"

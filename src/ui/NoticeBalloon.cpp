@@ -23,6 +23,8 @@ NoticeBalloon::NoticeBalloon(const QString& title, const QString& text, int mill
     setAttribute(Qt::WA_DeleteOnClose);
     setFocusPolicy(Qt::NoFocus);
     setWindowIcon(ProgramIcons::Application());
+    // Its own name on the screen, so that nothing takes it for the tray icon or a window.
+    setWindowTitle(title);
     setAccessibleName(title);
     // The colours of tool tips in the desktop's theme, light or dark.
     setBackgroundRole(QPalette::ToolTipBase);

@@ -43,7 +43,7 @@ std::optional<std::pair<int, int>> IconPosition() {
     std::smatch match;
     if (std::regex_search(
             tree, match,
-            std::regex(R"re("qopra2": \("qopra2" "qopra2"\)\s+(\d+)x(\d+)\S*\s+\+(-?\d+)\+(-?\d+))re"))) {
+            std::regex(R"re("Qopra": \("qopra2" "qopra2"\)\s+(\d+)x(\d+)\S*\s+\+(-?\d+)\+(-?\d+))re"))) {
         return std::pair{std::stoi(match[3]) + std::stoi(match[1]) / 2,
                          std::stoi(match[4]) + std::stoi(match[2]) / 2};
     }
@@ -62,10 +62,10 @@ template <typename Check> bool WaitUntil(Check check, std::chrono::milliseconds 
 }
 
 // Windows of other tests share the display: only the given program's window with exactly that title
-// counts.
+// (and the program's name after it, as every window of it has) counts.
 bool MainWindowShown(const ChildProcess& program, const std::string& title) {
     return !Shell("xdotool search --all --onlyvisible --pid " + std::to_string(program.Pid()) + " --name '^" +
-                  title + "$' 2>/dev/null")
+                  title + "( |$)' 2>/dev/null")
                 .empty();
 }
 
@@ -111,8 +111,8 @@ TEST_F(DesktopTrayTest, TheIconOpensTheWindowComesBackWithItsHostAndCloseEndsThe
     EXPECT_FALSE(MainWindowShown(qopra, "Servizio di stampa Wi-Fi"))
         << "with a tray host the window stays hidden at the start";
 
-    // A double click is OPEN.
-    Click(*IconPosition(), 1, 2);
+    // A single click is OPEN, as many tray hosts report only single clicks.
+    Click(*IconPosition(), 1, 1);
     EXPECT_TRUE(WaitUntil([&] { return MainWindowShown(qopra, "Servizio di stampa Wi-Fi"); }));
 
     // The tray host goes and comes back: so does the icon.
