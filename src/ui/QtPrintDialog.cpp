@@ -14,12 +14,14 @@ public:
 
     void setVisible(bool visible) override {
         QPrintDialog::setVisible(visible);
-        if (visible) {
-            for (const char* name : {QtPrintDialog::kPageRangeGroup, QtPrintDialog::kCopiesGroup}) {
-                if (QWidget* part = findChild<QWidget*>(name)) {
-                    part->hide();
-                }
-            }
+        if (!visible) {
+            return;
+        }
+        if (QWidget* range = findChild<QWidget*>(QtPrintDialog::kPageRangeGroup)) {
+            range->hide();
+        }
+        if (QWidget* copies = findChild<QWidget*>(QtPrintDialog::kCopiesBox)) {
+            (copies->parentWidget() != nullptr ? copies->parentWidget() : copies)->hide();
         }
     }
 };

@@ -8,9 +8,10 @@
 // The print dialog of the desktop (which lists the spooler's printers).
 class QtPrintDialog : public IPrintDialog {
 public:
-    // The names the print dialog gives to its parts that a pen-drive print has no use for.
+    // The names the print dialog gives to the parts that a pen-drive print has no use for: the page
+    // range group, and the copies box (whose group goes with it).
     static constexpr const char* kPageRangeGroup = "gbPrintRange";
-    static constexpr const char* kCopiesGroup = "gbCopies";
+    static constexpr const char* kCopiesBox = "copies";
 
     // The dialog's own choice of options.
     QtPrintDialog() = default;
