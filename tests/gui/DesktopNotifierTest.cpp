@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -105,6 +106,9 @@ TEST(DesktopNotifier, WithoutAServiceTheTrayOrABalloonOfOurOwnTellsItWithoutTaki
     EXPECT_TRUE(balloon->testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_TRUE(balloon->windowFlags() & Qt::WindowDoesNotAcceptFocus);
     EXPECT_TRUE(person.StillTyping());
+    // Every line of the text is seen.
+    auto* text = balloon->findChild<QLabel*>("noticeText");
+    EXPECT_GE(text->height(), text->heightForWidth(text->width()));
     // Its colours are the theme's tool tips: readable on a dark theme as on a light one.
     EXPECT_EQ(balloon->backgroundRole(), QPalette::ToolTipBase);
     // A second notice replaces the first; a click closes it.
