@@ -66,10 +66,11 @@ void MainWindowController::SetDesktopNotifier(IDesktopNotifier* notifier) {
 }
 
 void MainWindowController::CheckPrinters() {
-    // The trace window and the service's output say it too, where a person watching devices looks.
-    for (const std::string& said : StartupChecks::ReportPrintersOffered(
-             AppSettings::Instance(), Spooler::GetDestinations(), problems)) {
-        LogManager::Trace(said, traceSink);
+    const bool listedBefore = problems.Known(ServiceProblems::Problem::NoPrinterOffered);
+    StartupChecks::ReportPrintersOffered(AppSettings::Instance(), Spooler::GetDestinations(), problems);
+    // An empty list is also traced, where a person watching the devices looks: they see none.
+    if (!listedBefore && problems.Known(ServiceProblems::Problem::NoPrinterOffered)) {
+        LogManager::Trace(problems.Current().back(), traceSink);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "e2e/DesktopShell.h"
 #include "support/ChildProcess.h"
 #include "support/FileBytes.h"
 #include "support/SessionBus.h"
@@ -22,32 +23,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using desktopshell::Shell;
+using desktopshell::WaitUntil;
 
 constexpr const char* kTestUser = "qopra-desktop-test";
-
-std::string Shell(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char chunk[4096];
-        std::size_t count = 0;
-        while ((count = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-            output.append(chunk, count);
-        }
-        ::pclose(pipe);
-    }
-    return output;
-}
-
-template <typename Check> bool WaitUntil(Check check, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!check()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
 
 std::size_t Count(const std::string& text, const std::string& part) {
     std::size_t count = 0;

@@ -7,6 +7,7 @@
 #include <regex>
 #include <thread>
 
+#include "e2e/DesktopShell.h"
 #include "support/ChildProcess.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
@@ -16,19 +17,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Shell(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char chunk[4096];
-        std::size_t count = 0;
-        while ((count = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-            output.append(chunk, count);
-        }
-        ::pclose(pipe);
-    }
-    return output;
-}
+using desktopshell::Shell;
+using desktopshell::WaitUntil;
 
 bool Available() {
     const char* display = std::getenv("DISPLAY");
@@ -48,17 +38,6 @@ std::optional<std::pair<int, int>> IconPosition() {
                          std::stoi(match[4]) + std::stoi(match[2]) / 2};
     }
     return std::nullopt;
-}
-
-template <typename Check> bool WaitUntil(Check check, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!check()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
 }
 
 // Windows of other tests share the display: only the given program's window with exactly that title
