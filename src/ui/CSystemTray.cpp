@@ -5,6 +5,7 @@
 #include <array>
 
 #include "config/gui/LocalizedText.h"
+#include "ui/Mnemonics.h"
 #include "ui/ProgramIcons.h"
 
 namespace {
@@ -115,6 +116,7 @@ void CSystemTray::PrepareMenu() {
             entries[i]->setEnabled(penDrivePresent());
         }
     }
+    AssignMenuMnemonics(QList<QAction*>(entries.begin(), entries.end()));
 }
 
 void CSystemTray::OnActivated(QSystemTrayIcon::ActivationReason reason) {

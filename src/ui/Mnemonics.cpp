@@ -59,3 +59,11 @@ void AssignMnemonics(const QList<QWidget*>& widgets) {
         }
     }
 }
+
+void AssignMenuMnemonics(const QList<QAction*>& actions) {
+    QSet<QChar> used;
+    for (QAction* action : actions) {
+        const QString plain = Plain(action->text());
+        action->setText(Marked(plain, Choose(plain, used)));
+    }
+}

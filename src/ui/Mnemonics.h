@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QList>
 #include <QWidget>
 
@@ -8,3 +9,5 @@
 // word where it is still free, else any free letter. An "&" that is part of a text stays a character.
 // Call again after the texts change.
 void AssignMnemonics(const QList<QWidget*>& widgets);
+// The same for the entries of a menu.
+void AssignMenuMnemonics(const QList<QAction*>& actions);

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <pugixml.hpp>
 #include <set>
@@ -12,6 +15,7 @@
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "app/gui/QtConfirmBox.h"
 #include "archive/PrintedDocuments.h"
 #include "archive/gui/CHistoryDlg.h"
 #include "gui/SettingsWindowApplication.h"
@@ -311,4 +315,32 @@ TEST_F(HistoryWindowTest, DeleteRemovesEntryFolderAndRowButNeverAnythingOutsideT
     EXPECT_EQ(ReadFileBytes(documents.Path()), "not a register");
     const std::vector<std::string> after = LogMessages(data / "qopra.log");
     EXPECT_EQ(after.back(), "Failed to remove printed document 8 from XML.");
+}
+
+TEST_F(HistoryWindowTest, TheRealQuestionBeforeDeleteKeepsTheDocumentsOnEnter) {
+    Keep("kept.htm", 1);
+    Open();
+    QtConfirmBox box;
+    window->SetConfirmation(&box);
+    // Answers the message box as a person would: `key` on whatever button has the keyboard.
+    const auto answer = [&](Qt::Key key) {
+        bool asked = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                poll.stop();
+                asked = true;
+                EXPECT_EQ(question->defaultButton(), question->button(QMessageBox::Cancel))
+                    << "the destructive button is not the default";
+                QTest::keyClick(question, key);
+            }
+        });
+        poll.start(10);
+        ClickRow(0);
+        QTest::mouseClick(DeleteButton(), Qt::LeftButton);
+        EXPECT_TRUE(asked);
+    };
+    answer(Qt::Key_Return);
+    EXPECT_EQ(window->RowCount(), 1);
+    EXPECT_TRUE(fs::exists(data / "kept-1"));
 }
