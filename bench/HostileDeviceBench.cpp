@@ -38,10 +38,6 @@ long StatusKiB(pid_t pid, const std::string& field) {
 
 e2e::Settings MakeSettings(std::vector<std::string> printers) {
     e2e::Settings settings;
-    settings.localPort = e2e::FreePort();
-    do {
-        settings.padPort = e2e::FreePort();
-    } while (settings.padPort == settings.localPort);
     settings.printers = std::move(printers);
     return settings;
 }
@@ -75,7 +71,7 @@ std::vector<DeviceConnection> Connections(DeviceListener& listener, DatagramSend
 }
 
 void PeakMemory() {
-    const e2e::Settings settings = MakeSettings({"Office"});
+    e2e::Settings settings = MakeSettings({"Office"});
     e2e::HeadlessServer server(settings);
     if (!server.WaitFor(" is running on port ")) {
         std::printf("memory: server did not start\n");
@@ -154,7 +150,7 @@ void PeakMemory() {
 }
 
 void HangingFlood() {
-    const e2e::Settings settings = MakeSettings({"Office"});
+    e2e::Settings settings = MakeSettings({"Office"});
     e2e::HeadlessServer server(settings);
     if (!server.WaitFor(" is running on port ")) {
         return;
@@ -239,7 +235,7 @@ void PrintLatencyUnderFlood() {
         return;
     }
     const std::string message = PrintCommandFor(Base64::Encode(ReadFileBytes(folder / "bench.7z")));
-    const e2e::Settings settings = MakeSettings({"qopra-null"});
+    e2e::Settings settings = MakeSettings({"qopra-null"});
     e2e::HeadlessServer server(settings);
     if (!server.WaitFor(" is running on port ")) {
         return;
@@ -311,7 +307,7 @@ void EndDuringAPrint() {
     printtest::MakeArchive(folder / "bench.7z", folder.Path(), {"bench.pdf"});
     std::string message = PrintCommandFor(Base64::Encode(ReadFileBytes(folder / "bench.7z")));
     message.replace(message.find("qopra-null"), 10, "qopra-busy");
-    const e2e::Settings settings = MakeSettings({"qopra-busy"});
+    e2e::Settings settings = MakeSettings({"qopra-busy"});
     e2e::HeadlessServer server(settings);
     if (server.WaitFor(" is running on port ")) {
         DeviceListener device("127.0.0.2", settings.padPort);

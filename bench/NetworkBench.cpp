@@ -150,12 +150,11 @@ double ProcessCpuSeconds(pid_t pid) {
 
 void LatencyInProcess() {
     PrintCommand command;
-    TCPXmlManager tcpManager;
+    TCPXmlManager tcpManager(command);
     UDPXmlManager udpManager;
     UDPServer server;
     std::uint16_t padPort = 0;
     Socket listener = Listen(padPort);
-    tcpManager.SetCommand(&command);
     tcpManager.SetDevicePort(std::to_string(padPort));
     udpManager.SetTCPManager(&tcpManager);
     server.SetManager(&udpManager);
@@ -185,12 +184,11 @@ void LatencyInProcess() {
 
 void IdleInProcess() {
     PrintCommand command;
-    TCPXmlManager tcpManager;
+    TCPXmlManager tcpManager(command);
     UDPXmlManager udpManager;
     UDPServer server;
     std::uint16_t padPort = 0;
     Socket listener = Listen(padPort);
-    tcpManager.SetCommand(&command);
     tcpManager.SetDevicePort(std::to_string(padPort));
     udpManager.SetTCPManager(&tcpManager);
     server.SetManager(&udpManager);

@@ -111,7 +111,6 @@ public:
         ::listen(listener, 1);
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
 
-        manager.SetCommand(&command);
         manager.SetDevicePort(std::to_string(ntohs(address.sin_port)));
         manager.ConnectToDevice("127.0.0.1");
         device = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -145,7 +144,7 @@ private:
     fs::path folder;
     std::string archive;
     PrintCommand command;
-    TCPXmlManager manager;
+    TCPXmlManager manager{command};
     int listener = -1;
     int device = -1;
 };
@@ -262,7 +261,7 @@ void Watch(benchmark::State& state, const char* printer) {
         state, [&] { jobId = spooler->Submit(printer, pdf, "bench.pdf", 1); },
         [&] {
             benchmark::DoNotOptimize(
-                PrintQueueWatch::WatchSubmittedJobs(spooler, printer, {jobId}, std::chrono::seconds(10)));
+                PrintQueueWatch::WatchSubmittedJobs(spooler, printer, {jobId}, std::chrono::seconds(10), {}));
         });
 }
 

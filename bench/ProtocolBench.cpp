@@ -54,11 +54,12 @@ void ReadPrintCommand(benchmark::State& state) {
     const std::string& message = Message();
     PrintCommand command;
     for (auto _ : state) {
-        if (command.ReadMessage(message) != IPrintCommand::kComplete) {
+        const CommandMessage read = command.ReadMessage(message);
+        if (read.status != IPrintCommand::kComplete || !read.print) {
             state.SkipWithError("print command not read");
             break;
         }
-        benchmark::DoNotOptimize(command.FileContent().data());
+        benchmark::DoNotOptimize(read.print->content.View().data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
 }

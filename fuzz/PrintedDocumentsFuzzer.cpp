@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    const PrintedDocuments documents(path);
+    PrintedDocuments documents(path);
     std::uint32_t firstId = 0;
     bool any = false;
     documents.LoadPrintedDocuments([&](std::unique_ptr<PrintJobRecord> record) {

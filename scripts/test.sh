@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what Qopra needs, builds it (and a sanitizer build of the core, and the Debian package from
+# Installs what Qopra needs, builds it (and sanitizer builds of the core, and the Debian package from
 # a Release build), starts a private cupsd and an X server, runs every test, checks the package, and
 # runs each fuzz target for a short while.
 set -euo pipefail
@@ -9,6 +9,8 @@ scripts/install-deps.sh
 scripts/build.sh
 scripts/configure-sanitizer-tree.sh
 cmake --build build-asan -j"$(nproc)"
+scripts/configure-thread-sanitizer-tree.sh
+cmake --build build-tsan -j"$(nproc)"
 # The Debian package from a Release build of what it holds; checked below, once the spooler runs.
 export QOPRA_PACKAGE
 QOPRA_PACKAGE=$(scripts/package.sh)
@@ -20,6 +22,7 @@ status=0
 ctest --test-dir build --output-on-failure -j2 --timeout 300 || status=1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j2 --timeout 300 || status=1
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2 --timeout 300 || status=1
 tests/package/package-test.sh "$QOPRA_PACKAGE" || status=1
 exit $status
 ' || status=1

@@ -90,6 +90,8 @@ bool AppSettings::Load(const std::string& filePath) {
         backup = backupNode && XmlFile::TextContent(backupNode) == "1";
         const pugi::xml_node notifyNode = First(document, "//settings/notify_printed");
         notify_printed = !notifyNode || XmlFile::TextContent(notifyNode) != "0";
+        const pugi::xml_node routedNode = First(document, "//settings/allow_routed");
+        allowRouted = routedNode && XmlFile::TextContent(routedNode) == "1";
 
         {
             std::lock_guard guard(listLock);

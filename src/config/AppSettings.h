@@ -57,6 +57,9 @@ public:
     // Whether a printed document is told as a quiet desktop notification; the optional element
     // "notify_printed" (on when it is missing). Failures are always told.
     std::atomic<bool> notify_printed = true;
+    // Devices beyond a router are served too; by default only senders on a subnet of this machine's
+    // interfaces are (the optional element "allow_routed").
+    std::atomic<bool> allowRouted = false;
     std::uint16_t language = 0;
     std::atomic<std::int32_t> delay = kDefaultDelay;
     // Windows code page of the text on the wire; the optional element "codepage".

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <system_error>
 
 #include "net/CSocketComm.h"
@@ -24,10 +25,11 @@ DeviceConnector::~DeviceConnector() {
     }
 }
 
-bool DeviceConnector::Connect(const std::string& address, const std::string& port) {
+bool DeviceConnector::Connect(const std::string& address, const std::string& port,
+                              std::chrono::milliseconds timeLimit, Clock::time_point notBefore) {
     std::lock_guard guard(lock);
     // While a stop is under way nothing new starts: a loop made now would outlive the one it joins.
-    if (quitting || inFlight >= kMaxInFlight || wakeFd < 0) {
+    if (quitting || wakeFd < 0) {
         return false;
     }
     if (!loop.joinable()) {
@@ -37,10 +39,14 @@ bool DeviceConnector::Connect(const std::string& address, const std::string& por
             return false; // no thread to be had: the sender's next datagram tries again
         }
     }
-    requests.push_back({address, port});
-    ++inFlight;
+    requests.push_back({address, port, timeLimit, notBefore});
     Wake();
     return true;
+}
+
+std::size_t DeviceConnector::InFlight() const {
+    std::lock_guard guard(lock);
+    return inFlight;
 }
 
 void DeviceConnector::Stop() {
@@ -56,6 +62,7 @@ void DeviceConnector::Stop() {
     }
     std::lock_guard guard(lock);
     requests.clear();
+    deferred.clear();
     inFlight = 0;
     quitting = false;
     std::uint64_t count = 0;
@@ -86,40 +93,68 @@ void DeviceConnector::Begin(const Request& request, std::vector<Attempt>& attemp
         outcome(-1, request.address);
         return;
     }
-    attempts.push_back({fd, request.address, std::chrono::steady_clock::now() + timeLimit});
+    const auto now = Clock::now();
+    attempts.push_back({fd, request.address, now, now + request.timeLimit});
 }
 
 void DeviceConnector::Loop() {
     std::vector<Attempt> attempts;
     std::vector<pollfd> waits;
     for (;;) {
-        std::deque<Request> started;
+        std::vector<Request> started;
+        std::vector<Request> dropped;
+        auto nearest = Clock::time_point::max();
         {
             std::lock_guard guard(lock);
             if (quitting) {
                 break;
             }
-            started.swap(requests);
+            const auto now = Clock::now();
+            for (Request& request : requests) {
+                deferred.push_back(std::move(request));
+            }
+            requests.clear();
+            // Beyond the bound the oldest deferral goes: its sender is heard again soon enough.
+            if (deferred.size() > kMaxDeferred) {
+                const auto excess =
+                    deferred.begin() + static_cast<std::ptrdiff_t>(deferred.size() - kMaxDeferred);
+                std::move(deferred.begin(), excess, std::back_inserter(dropped));
+                deferred.erase(deferred.begin(), excess);
+            }
+            for (auto it = deferred.begin(); it != deferred.end();) {
+                if (it->notBefore <= now) {
+                    started.push_back(std::move(*it));
+                    it = deferred.erase(it);
+                } else {
+                    nearest = std::min(nearest, it->notBefore);
+                    ++it;
+                }
+            }
         }
-        std::size_t ended = 0;
+        for (const Request& request : dropped) {
+            outcome(-1, request.address);
+        }
         for (const Request& request : started) {
-            const std::size_t before = attempts.size();
+            if (attempts.size() >= kMaxInFlight) {
+                // A full table must not shut out a new sender: the attempt that waited longest goes.
+                const auto oldest = std::min_element(
+                    attempts.begin(), attempts.end(),
+                    [](const Attempt& a, const Attempt& b) { return a.started < b.started; });
+                close(oldest->fd);
+                outcome(-1, oldest->address);
+                attempts.erase(oldest);
+            }
             Begin(request, attempts);
-            ended += attempts.size() == before ? 1 : 0;
         }
 
         waits.assign(1, pollfd{wakeFd, POLLIN, 0});
-        auto nearest = std::chrono::steady_clock::time_point::max();
         for (const Attempt& attempt : attempts) {
             waits.push_back({attempt.fd, POLLOUT, 0});
             nearest = std::min(nearest, attempt.deadline);
         }
-        int timeout = -1; // nothing under way: sleep until asked
-        if (ended > 0) {
-            timeout = 0; // those that ended at once are counted below without waiting
-        } else if (!attempts.empty()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                nearest - std::chrono::steady_clock::now());
+        int timeout = -1; // nothing under way nor due: sleep until asked
+        if (nearest != Clock::time_point::max()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nearest - Clock::now());
             timeout =
                 static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count() + 1, 0, INT_MAX));
         }
@@ -133,7 +168,7 @@ void DeviceConnector::Loop() {
             [[maybe_unused]] const auto drained = read(wakeFd, &count, sizeof count);
         }
 
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = Clock::now();
         std::vector<Attempt> waiting;
         for (std::size_t i = 0; i < attempts.size(); ++i) {
             Attempt& attempt = attempts[i];
@@ -146,18 +181,16 @@ void DeviceConnector::Loop() {
                     close(attempt.fd);
                 }
                 outcome(connected ? attempt.fd : -1, attempt.address);
-                ++ended;
             } else if (now >= attempt.deadline) {
                 close(attempt.fd);
                 outcome(-1, attempt.address);
-                ++ended;
             } else {
                 waiting.push_back(std::move(attempt));
             }
         }
         attempts.swap(waiting);
         std::lock_guard guard(lock);
-        inFlight -= std::min(inFlight, ended);
+        inFlight = attempts.size();
     }
     // Abandoned: nobody is told, the sockets just go.
     for (const Attempt& attempt : attempts) {

@@ -1,63 +1,60 @@
 #include "net/HandlePrintRequest.h"
 
-#include <cstdint>
-#include <filesystem>
 #include <string>
 
 #include "net/ITCPClient.h"
 #include "net/TCPXmlManager.h"
 #include "print/DocumentStaging.h"
-#include "print/PrintStop.h"
-#include "protocol/PrintCommand.h"
+#include "print/PrintContext.h"
+#include "print/PrintResult.h"
+#include "protocol/IPrintCommand.h"
+#include "protocol/PrintRequest.h"
 
-void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection) {
-    PrintCommand& command = handler.Command();
-    const std::string id = connection.Id();
-    const std::string& fileName = command.FileName();
-    const std::string printer = command.ResolvedPrinter();
-    handler.TraceFrom(connection.Host(), id + " received " + fileName);
-
-    std::filesystem::path folder;
-    std::uint32_t tick = 0;
-    DocumentStaging::CreateJobFolder(folder, tick);
-    DocumentStaging::CreateFolderTree(folder);
-    // A name that would reach outside the working folder is never written; staging reports it as
-    // a missing received file.
-    if (!folder.empty() && DocumentStaging::IsPlainFileName(fileName)) {
-        DocumentStaging::WriteReceivedFile(folder / fileName, command.FileContent());
-    }
-
-    std::uint32_t printerStatus = 0;
-    const int result =
-        DocumentStaging::PrintReceivedDocument(fileName, printer, command.FilePreview(), command.Copies(),
-                                               folder, tick, handler.MainWindow(), printerStatus);
-    switch (result) {
-    case DocumentStaging::kResultPrinted:
-        handler.TraceFrom(connection.Host(), id + ": " + fileName + " printed successfully n." +
-                                                 command.CopiesText() + " copies on " + printer);
+std::vector<std::string> ResultTraceLines(const PrintRequest& request, const PrintResult& result) {
+    const std::string& id = request.connectionId;
+    std::vector<std::string> lines;
+    switch (result.code) {
+    case PrintResult::Code::Printed:
+        lines.push_back(id + ": " + request.fileName + " printed successfully n." +
+                        std::to_string(request.copies) + " copies on " + request.printer);
         break;
-    case DocumentStaging::kResultReceivedFileMissing:
-        handler.TraceFrom(connection.Host(), id + ": unable to find " + fileName);
+    case PrintResult::Code::ReceivedFileMissing:
+        lines.push_back(id + ": unable to find " + request.fileName);
         break;
-    case DocumentStaging::kResultDecompressFailed:
-        handler.TraceFrom(connection.Host(), id + ": unable to decompress " + fileName);
+    case PrintResult::Code::DecompressFailed:
+        lines.push_back(id + ": unable to decompress " + request.fileName);
         break;
-    case DocumentStaging::kResultDocumentMissing:
-        handler.TraceFrom(connection.Host(), id + ": unable to find preview file  " + command.FilePreview());
+    case PrintResult::Code::DocumentMissing:
+        lines.push_back(id + ": unable to find preview file  " + request.documentName);
         break;
-    case DocumentStaging::kResultPrintFailed:
-        handler.TraceFrom(connection.Host(), id + ": " + fileName + " print failed on " + printer);
-        break;
-    default:
+    case PrintResult::Code::PrintFailed:
+        lines.push_back(id + ": " + request.fileName + " print failed on " + request.printer);
         break;
     }
-    connection.Send(command.BuildPrintResult(result, printerStatus));
+    if (!result.IsPrinted() && !result.reason.empty()) {
+        lines.push_back(id + ": " + result.reason);
+    }
+    return lines;
 }
 
-void CancelPrintRequests() {
-    PrintStop::Request();
-}
+void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection, PrintRequest request) {
+    request.connectionId = connection.Id();
+    request.device = connection.Host();
+    handler.TraceRecord(request.device, request.connectionId + " received " + request.fileName);
 
-void AllowPrintRequests() {
-    PrintStop::Clear();
+    // The received file is written on this thread, before the request waits for anything: its
+    // Base64 is let go of at once.
+    if (DocumentStaging::CreateJobFolder(request) && DocumentStaging::IsPlainFileName(request.fileName)) {
+        // A name that would reach outside the working folder is never written; staging reports it as
+        // a missing received file.
+        DocumentStaging::WriteReceivedFile(request.workingFolder / request.fileName, request.content.View());
+    }
+    request.content.Release();
+
+    const PrintResult result = DocumentStaging::PrintReceivedDocument(request, handler.Context());
+    for (const std::string& line : ResultTraceLines(request, result)) {
+        handler.TraceRecord(request.device, line);
+    }
+    connection.Send(handler.Command().BuildPrintResult(result.Number(), result.printerStatus));
+    handler.Folders().Retire(request, result.IsPrinted());
 }

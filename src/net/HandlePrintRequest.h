@@ -1,13 +1,18 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 class TCPXmlManager;
 class ITCPClient;
+struct PrintRequest;
+struct PrintResult;
 
-// Carries out the print command that `handler`'s command object has just read, on the connection that
-// delivered it, and answers the device with a print result.
-void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection);
+// Carries out one print request on the connection that delivered it: its working folder, the received
+// file, staging and printing; then answers the device with a print result and traces what became of
+// the request. Runs on the connection's own thread.
+void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection, PrintRequest request);
 
-// The end of the network service: the print requests under way end at once (and answer that they
-// failed); Allow lets later requests print again.
-void CancelPrintRequests();
-void AllowPrintRequests();
+// The trace lines that tell what became of a request: the result's own line, then why it did not
+// print when that is known.
+std::vector<std::string> ResultTraceLines(const PrintRequest& request, const PrintResult& result);

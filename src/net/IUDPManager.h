@@ -7,6 +7,8 @@
 class IUDPManager {
 public:
     virtual ~IUDPManager() = default;
-    // `senderAddress` is the sender's dotted IPv4 address.
-    virtual void HandleDatagram(const char* data, std::size_t length, const std::string& senderAddress) = 0;
+    // `senderAddress` is the sender's dotted IPv4 address; `onLink` whether it is on a subnet of this
+    // machine's interfaces (or the loopback).
+    virtual void HandleDatagram(const char* data, std::size_t length, const std::string& senderAddress,
+                                bool onLink) = 0;
 };

@@ -1,45 +1,44 @@
 #include "net/NetworkService.h"
 
 #include "config/AppSettings.h"
-#include "net/HandlePrintRequest.h"
 #include "net/MacToAddress.h"
 #include "net/TCPXmlManager.h"
 #include "net/UDPServer.h"
 #include "net/UDPXmlManager.h"
+#include "print/DocumentStaging.h"
 #include "protocol/PrintCommand.h"
 
 // Declared so that they are destroyed in the right order: the discovery socket first, then the
 // connection attempts, then the connections, and the command object they all use last.
 struct NetworkService::Members {
+    Members(ITraceSink* traceSink, IMainWindowPort* mainWindow) : tcpManager(command, traceSink, mainWindow) {
+        udpManager.SetTCPManager(&tcpManager);
+        udpServer.SetManager(&udpManager);
+        udpServer.SetTraceSink(traceSink);
+    }
+
     PrintCommand command;
     TCPXmlManager tcpManager;
     UDPXmlManager udpManager;
     UDPServer udpServer;
+    bool started = false;
 };
 
-NetworkService::NetworkService() : members(std::make_unique<Members>()) {}
+NetworkService::NetworkService(ITraceSink* traceSink, IMainWindowPort* mainWindow)
+    : members(std::make_unique<Members>(traceSink, mainWindow)) {}
 
 NetworkService::~NetworkService() {
     Stop();
 }
 
-void NetworkService::SetTraceSink(ITraceSink* sink) {
-    traceSink = sink;
-}
-
-void NetworkService::SetMainWindow(IMainWindowPort* port) {
-    mainWindow = port;
-}
-
 bool NetworkService::StartNetworkService(const std::string& localPort) {
     AppSettings& settings = AppSettings::Instance();
-    members->udpServer.SetTraceSink(traceSink);
-    members->tcpManager.SetTraceSink(traceSink);
+    if (!members->started) {
+        // What an earlier run left of its requests' folders; no request runs yet.
+        DocumentStaging::ClearSingleJobFolder();
+        members->started = true;
+    }
     members->tcpManager.SetDevicePort(settings.pad_port);
-    members->tcpManager.SetMainWindow(mainWindow);
-    members->tcpManager.SetCommand(&members->command);
-    members->udpManager.SetTCPManager(&members->tcpManager);
-    members->udpServer.SetManager(&members->udpManager);
 
     const std::vector<std::string> addresses = CSocketComm::LocalAddressList();
     if (!addresses.empty()) {
@@ -57,10 +56,12 @@ int NetworkService::StartError() const {
 
 void NetworkService::Stop() {
     members->udpServer.Stop();
+    // A print under way ends at once and answers its device; then the connections close.
     members->tcpManager.AbortConnects();
     members->udpManager.Stop();
-    // A print under way ends at once and answers its device; then the connections close.
-    CancelPrintRequests();
     members->tcpManager.Stop();
-    AllowPrintRequests();
+}
+
+std::uint16_t NetworkService::LocalPort() const {
+    return members->udpServer.LocalPort();
 }

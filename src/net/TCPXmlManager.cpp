@@ -1,23 +1,27 @@
 #include "net/TCPXmlManager.h"
 
+#include "app/EventLog.h"
 #include "config/AppSettings.h"
 #include "net/HandlePrintRequest.h"
 #include "net/TCPClient.h"
-#include "protocol/PrintCommand.h"
+#include "print/PrintResult.h"
+#include "protocol/IPrintCommand.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 
-namespace {
-
-// How often a message waiting behind another device's print looks whether the server is stopping.
-constexpr std::chrono::milliseconds kStopCheckInterval{100};
-
-} // namespace
-
-TCPXmlManager::TCPXmlManager() : releaser(&TCPXmlManager::ReleaseLoop, this) {}
+TCPXmlManager::TCPXmlManager(const IPrintCommand& command, ITraceSink* traceSink, IMainWindowPort* mainWindow)
+    : command(command), traceSink(traceSink), mainWindow(mainWindow),
+      releaser(&TCPXmlManager::ReleaseLoop, this) {
+    if (traceSink != nullptr) {
+        // Lines held back from a device are told a moment later, also when it says nothing more.
+        traceLimiter.TellDueSummaries(
+            [this](const std::string& line) { LogManager::Trace(line, this->traceSink); });
+    }
+}
 
 TCPXmlManager::~TCPXmlManager() {
     Stop();
@@ -48,10 +52,6 @@ void TCPXmlManager::SetStallTimeout(std::chrono::milliseconds timeout) {
     releaseSignal.notify_all();
 }
 
-void TCPXmlManager::Trace(const std::string& text) const {
-    LogManager::Trace(text, traceSink);
-}
-
 void TCPXmlManager::TraceFrom(const std::string& address, const std::string& text) {
     if (traceSink == nullptr) {
         return;
@@ -61,8 +61,22 @@ void TCPXmlManager::TraceFrom(const std::string& address, const std::string& tex
     }
 }
 
+void TCPXmlManager::TraceRecord(const std::string& address, const std::string& text) {
+    if (traceSink == nullptr) {
+        return;
+    }
+    for (const std::string& line : traceLimiter.AdmitRecord(address, text)) {
+        LogManager::Trace(line, traceSink);
+    }
+}
+
 void TCPXmlManager::TraceDevice(const TCPClient& client, const std::string& text) {
     TraceFrom(client.Host(), text);
+}
+
+PrintContext TCPXmlManager::Context() const {
+    std::lock_guard guard(stopLock);
+    return PrintContext{mainWindow, stopSource.get_token(), &slots};
 }
 
 std::size_t TCPXmlManager::ConnectionCount() const {
@@ -131,9 +145,7 @@ void TCPXmlManager::ConnectionAttemptEnded(int fd, const std::string& address) {
 
 void TCPXmlManager::Welcome(std::unique_ptr<TCPClient> client, const std::string& address) {
     TraceFrom(address, client->Id() + " successfully connected with " + address);
-    if (command != nullptr) {
-        client->Send(command->BuildPrinterList(HostName(), AppSettings::Instance().GetPublishedPrinters()));
-    }
+    client->Send(command.BuildPrinterList(HostName(), AppSettings::Instance().GetPublishedPrinters()));
     Keep(std::move(client));
 }
 
@@ -144,31 +156,64 @@ void TCPXmlManager::Keep(std::unique_ptr<TCPClient> client) {
         releaseSignal.notify_all();
         return;
     }
-    // Silent devices must not use up the server, nor one device all of it: at either bound the
-    // connection idle the longest (of that device, at its own bound) makes room. Closing only wakes
-    // its thread, which then reports its end and is released.
-    const auto makeRoom = [&](bool sameAddress, std::size_t limit, const char* why) {
-        std::size_t open = 0;
-        TCPClient* oldestIdle = nullptr;
-        for (const auto& kept : clients) {
-            if (!kept->IsOpen() || (sameAddress && kept->Host() != client->Host())) {
-                continue;
-            }
-            ++open;
-            if (!kept->Busy() &&
-                (oldestIdle == nullptr || kept->LastActivity() < oldestIdle->LastActivity())) {
-                oldestIdle = kept.get();
-            }
-        }
-        if (open >= limit) {
-            TCPClient* victim = oldestIdle != nullptr ? oldestIdle : client.get();
-            Trace(victim->Id() + why);
-            victim->Close();
-        }
+    // Silent devices must not use up the server, nor one device all of it. At the bound of one
+    // address that device makes room itself; at the bound of all, the address holding the most does,
+    // so that a crowd of connections from a few addresses never pushes out a device that holds one.
+    // Closing only wakes the connection's thread, which then reports its end and is released.
+    const auto openCount = [&](const std::string* address) {
+        return static_cast<std::size_t>(std::count_if(clients.begin(), clients.end(), [&](const auto& kept) {
+            return kept->IsOpen() && (address == nullptr || kept->Host() == *address);
+        }));
     };
-    makeRoom(true, maxPerAddress, " too many connections from this device, closing connection.");
-    makeRoom(false, maxConnections, " too many open connections, closing connection.");
+    const auto makeRoom = [&](const std::string* address, const char* why) {
+        TCPClient* victim = EvictionVictimLocked(address);
+        if (victim == nullptr) {
+            victim = client.get();
+        }
+        LogManager::Trace(victim->Id() + why, traceSink);
+        victim->Close();
+    };
+    if (openCount(&client->Host()) >= maxPerAddress) {
+        makeRoom(&client->Host(), " too many connections from this device, closing connection.");
+    }
+    if (client->IsOpen() && openCount(nullptr) >= maxConnections) {
+        makeRoom(nullptr, " too many open connections, closing connection.");
+    }
     clients.push_back(std::move(client));
+}
+
+TCPClient* TCPXmlManager::EvictionVictimLocked(const std::string* address) const {
+    std::map<std::string, std::size_t> perAddress;
+    for (const auto& kept : clients) {
+        if (kept->IsOpen()) {
+            ++perAddress[kept->Host()];
+        }
+    }
+    TCPClient* victim = nullptr;
+    const auto better = [&](const TCPClient& candidate) {
+        if (victim == nullptr) {
+            return true;
+        }
+        const std::size_t mine = perAddress[candidate.Host()];
+        const std::size_t theirs = perAddress[victim->Host()];
+        if (mine != theirs) {
+            return mine > theirs;
+        }
+        // A message dripped in without end is worse than a device that is quiet between messages.
+        const bool minePending = candidate.PendingBytes() > 0;
+        const bool theirsPending = victim->PendingBytes() > 0;
+        if (minePending != theirsPending) {
+            return minePending;
+        }
+        return candidate.LastActivity() < victim->LastActivity();
+    };
+    for (const auto& kept : clients) {
+        if (kept->IsOpen() && !kept->Busy() && (address == nullptr || kept->Host() == *address) &&
+            better(*kept)) {
+            victim = kept.get();
+        }
+    }
+    return victim;
 }
 
 void TCPXmlManager::ConnectionEnded(TCPClient& client) {
@@ -198,7 +243,7 @@ std::optional<std::chrono::steady_clock::time_point> TCPXmlManager::NextStallLoc
 void TCPXmlManager::CloseStalledLocked(std::chrono::steady_clock::time_point now) {
     for (const auto& client : clients) {
         if (client->IsOpen() && client->PendingBytes() > 0 && now - client->LastActivity() >= stallTimeout) {
-            Trace(client->Id() + " unfinished message stalled, closing connection.");
+            LogManager::Trace(client->Id() + " unfinished message stalled, closing connection.", traceSink);
             client->Close();
         }
     }
@@ -235,6 +280,10 @@ void TCPXmlManager::ReleaseLoop() {
 
 void TCPXmlManager::AbortConnects() {
     stopping = true;
+    {
+        std::lock_guard guard(stopLock);
+        stopSource.request_stop();
+    }
     std::lock_guard guard(clientsLock);
     for (TCPClient* client : connecting) {
         client->Close(); // wakes its connection attempt
@@ -243,15 +292,12 @@ void TCPXmlManager::AbortConnects() {
 
 void TCPXmlManager::Stop() {
     AbortConnects();
-    {
-        // The message being carried out may still answer its device (a print cut short by the end
-        // answers "failed"); the connections close after that, or after a grace at most.
-        std::unique_lock guard(messageGate);
-        messageFree.wait_for(guard, kStopGrace, [this] { return !messageBusy; });
-    }
     std::vector<std::unique_ptr<TCPClient>> all;
     {
-        std::lock_guard guard(clientsLock);
+        // The prints under way end at once and answer their devices ("print failed"); the connections
+        // close after that, or after a grace at most.
+        std::unique_lock guard(clientsLock);
+        notBusy.wait_for(guard, kStopGrace, [this] { return busyCount == 0; });
         all = std::move(clients);
         clients.clear();
     }
@@ -270,6 +316,10 @@ void TCPXmlManager::Stop() {
             batch.clear();
             guard.lock();
         }
+    }
+    {
+        std::lock_guard guard(stopLock);
+        stopSource = std::stop_source();
     }
     stopping = false;
 }
@@ -290,18 +340,31 @@ void TCPXmlManager::NotePending(TCPClient& client) {
     }
     std::lock_guard guard(clientsLock);
     std::size_t total = 0;
-    TCPClient* largest = nullptr;
+    std::map<std::string, std::size_t> perAddress;
     for (const auto& kept : clients) {
         if (kept->IsOpen()) {
             total += kept->PendingBytes();
-            if (largest == nullptr || kept->PendingBytes() > largest->PendingBytes()) {
-                largest = kept.get();
-            }
+            perAddress[kept->Host()] += kept->PendingBytes();
         }
     }
-    if (total > pendingBudget && largest != nullptr) {
-        // The devices together hold too much that may never end: the one holding the most goes.
-        Trace(largest->Id() + " too much unfinished data, closing connection.");
+    if (total <= pendingBudget) {
+        return;
+    }
+    // The devices together hold too much that may never end: of the address holding the most, its
+    // largest unfinished message goes.
+    TCPClient* largest = nullptr;
+    for (const auto& kept : clients) {
+        if (!kept->IsOpen() || kept->PendingBytes() == 0) {
+            continue;
+        }
+        if (largest == nullptr || perAddress[kept->Host()] > perAddress[largest->Host()] ||
+            (perAddress[kept->Host()] == perAddress[largest->Host()] &&
+             kept->PendingBytes() > largest->PendingBytes())) {
+            largest = kept.get();
+        }
+    }
+    if (largest != nullptr) {
+        LogManager::Trace(largest->Id() + " too much unfinished data, closing connection.", traceSink);
         largest->Close();
     }
 }
@@ -309,82 +372,79 @@ void TCPXmlManager::NotePending(TCPClient& client) {
 void TCPXmlManager::HandleMessage(const char* data, std::size_t length, TCPClient& client) {
     // Framing needs no lock: the buffer is the connection's own and only its watch thread touches it.
     const bool startsMessage = !client.Buffer().InMessage();
-    const ReceiveBuffer::Result result = client.Buffer().Append(std::string_view(data, length));
+    ReceiveBuffer::Result result = client.Buffer().Append(std::string_view(data, length));
     NotePending(client);
-    if (result.refused > 0) {
-        TraceDevice(client, client.Id() + " : message too long, refused.");
-    } else if (result.messages.empty() && client.Buffer().Pending() > 0 && startsMessage) {
+    for (std::size_t i = 0; i < result.refused; ++i) {
+        RefuseOversized(client);
+    }
+    if (result.refused == 0 && result.messages.empty() && client.Buffer().Pending() > 0 && startsMessage) {
         TraceDevice(client, client.Id() + " : uncompleted packet received.");
     }
-    for (const std::string& message : result.messages) {
+    for (std::string& message : result.messages) {
         if (!client.IsOpen()) {
             break; // closed by an earlier message of this burst
         }
-        client.SetBusy(true);
-        if (!AcquireMessageLock(client)) {
-            client.SetBusy(false);
-            break;
-        }
-        // Released however the handling ends, so that one failure never blocks every device.
-        struct Release {
-            TCPXmlManager& owner;
-            TCPClient& client;
-            ~Release() {
-                owner.ReleaseMessageLock();
-                client.SetBusy(false);
-            }
-        } release{*this, client};
-        HandleOneMessage(message, client);
+        HandleOneMessage(std::move(message), client);
     }
 }
 
-bool TCPXmlManager::AcquireMessageLock(const TCPClient& client) {
-    std::unique_lock guard(messageGate);
-    while (messageBusy) {
-        if (stopping || !client.IsOpen()) {
-            return false;
-        }
-        messageFree.wait_for(guard, kStopCheckInterval);
-    }
-    messageBusy = true;
-    return true;
+void TCPXmlManager::RefuseOversized(TCPClient& client) {
+    // The device hears at once that its message will not print, instead of waiting for an answer
+    // that never comes; the rest of the message is skipped up to its end.
+    TraceRecord(client.Host(), client.Id() + " : message too long, refused.");
+    EventLog::Write("[WARNING] A message from %s is longer than %zu bytes and is refused",
+                    client.Host().c_str(), ReceiveBuffer::kReceiveBufferLimit);
+    client.Send(command.BuildPrintResult(static_cast<int>(PrintResult::Code::PrintFailed), 0));
 }
 
-void TCPXmlManager::ReleaseMessageLock() {
+void TCPXmlManager::HandleOneMessage(std::string message, TCPClient& client) {
+    // Stop waits for a busy connection's answer; Keep never evicts it.
     {
-        std::lock_guard guard(messageGate);
-        messageBusy = false;
+        std::lock_guard guard(clientsLock);
+        ++busyCount;
     }
-    messageFree.notify_all();
+    client.SetBusy(true);
+    struct Done {
+        TCPXmlManager& owner;
+        TCPClient& client;
+        ~Done() {
+            client.SetBusy(false);
+            {
+                std::lock_guard guard(owner.clientsLock);
+                --owner.busyCount;
+            }
+            owner.notBusy.notify_all();
+        }
+    } done{*this, client};
+
+    CommandMessage read;
+    {
+        std::lock_guard guard(parseLock);
+        read = command.ReadMessage(std::move(message));
+    }
+    CarryOut(std::move(read), client);
 }
 
-void TCPXmlManager::HandleOneMessage(std::string_view message, TCPClient& client) {
-    if (command == nullptr) {
-        return;
-    }
-    try {
-        switch (command->ReadMessage(message)) {
-        case IPrintCommand::kComplete:
-            if (command->CommandType() == PrintCommand::kCommandPRF) {
-                TraceDevice(client, client.Id() + " closing connection.");
-                client.Close();
-            } else if (command->CommandType() == PrintCommand::kCommandPFL) {
-                HandlePrintRequest(*this, client);
-            }
-            break;
-        case IPrintCommand::kIncomplete:
-            TraceDevice(client, client.Id() + " : uncompleted packet received.");
-            break;
-        case IPrintCommand::kLoadError:
-            TraceDevice(client, client.Id() + " : error loading XML.");
-            break;
-        case IPrintCommand::kParseError:
-            TraceDevice(client, client.Id() + " : error parsing XML.");
-            break;
-        default:
-            break;
+void TCPXmlManager::CarryOut(CommandMessage message, TCPClient& client) {
+    switch (message.status) {
+    case IPrintCommand::kComplete:
+        if (message.commandType == IPrintCommand::kCommandPRF) {
+            TraceDevice(client, client.Id() + " closing connection.");
+            client.Close();
+        } else if (message.commandType == IPrintCommand::kCommandPFL && message.print) {
+            HandlePrintRequest(*this, client, std::move(*message.print));
         }
-    } catch (...) {
+        break;
+    case IPrintCommand::kLoadError:
+        TraceDevice(client, client.Id() + " : error loading XML.");
+        break;
+    case IPrintCommand::kParseError:
+        TraceDevice(client, client.Id() + " : error parsing XML.");
+        break;
+    case IPrintCommand::kParameterMissing:
         TraceDevice(client, client.Id() + " parse data error.");
+        break;
+    default:
+        break;
     }
 }

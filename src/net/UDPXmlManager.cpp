@@ -4,7 +4,7 @@
 
 namespace {
 
-// Senders remembered for the rate limit before old entries are swept out.
+// Senders remembered for the rate limit before settled ones are swept out.
 constexpr std::size_t kRememberedSenders = 1024;
 
 } // namespace
@@ -16,48 +16,48 @@ UDPXmlManager::~UDPXmlManager() {
     Stop();
 }
 
-void UDPXmlManager::HandleDatagram(const char*, std::size_t, const std::string& senderAddress) {
+void UDPXmlManager::HandleDatagram(const char*, std::size_t, const std::string& senderAddress, bool onLink) {
     if (tcpManager == nullptr) {
         return;
     }
+    const auto now = DeviceConnector::Clock::now();
+    DeviceConnector::Clock::time_point when{};
     {
         std::lock_guard guard(lock);
-        if (!Admit(senderAddress)) {
-            return;
+        if (senders.size() >= kRememberedSenders && !senders.contains(senderAddress)) {
+            ForgetSettledLocked(now);
         }
-        inProgress.insert(senderAddress);
+        Sender& sender = senders[senderAddress];
+        if (sender.pending) {
+            return; // a connection is on its way already
+        }
+        // Heard again too soon: the attempt is deferred, not dropped.
+        when = sender.next > now ? sender.next : now;
+        sender.pending = true;
+        sender.next = when + kMinAttemptInterval;
     }
-    if (!connector.Connect(senderAddress, tcpManager->DevicePort())) {
+    if (!connector.Connect(senderAddress, tcpManager->DevicePort(),
+                           onLink ? kOnLinkTimeLimit : kRoutedTimeLimit, when)) {
         std::lock_guard guard(lock);
-        inProgress.erase(senderAddress);
+        senders[senderAddress].pending = false;
     }
 }
 
-bool UDPXmlManager::Admit(const std::string& address) {
-    const auto now = std::chrono::steady_clock::now();
-    if (inProgress.contains(address)) {
-        return false;
-    }
-    const auto last = lastAttempt.find(address);
-    if (last != lastAttempt.end() && now - last->second < kMinAttemptInterval) {
-        return false;
-    }
-    if (lastAttempt.size() >= kRememberedSenders) {
-        std::erase_if(lastAttempt,
-                      [&](const auto& entry) { return now - entry.second >= kMinAttemptInterval; });
-    }
-    lastAttempt[address] = now;
-    return true;
+void UDPXmlManager::ForgetSettledLocked(DeviceConnector::Clock::time_point now) {
+    std::erase_if(senders,
+                  [&](const auto& entry) { return !entry.second.pending && entry.second.next <= now; });
 }
 
 void UDPXmlManager::AttemptEnded(int fd, const std::string& address) {
     tcpManager->ConnectionAttemptEnded(fd, address);
     std::lock_guard guard(lock);
-    inProgress.erase(address);
+    if (auto found = senders.find(address); found != senders.end()) {
+        found->second.pending = false;
+    }
 }
 
 void UDPXmlManager::Stop() {
     connector.Stop();
     std::lock_guard guard(lock);
-    inProgress.clear();
+    senders.clear();
 }

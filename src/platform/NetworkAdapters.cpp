@@ -66,3 +66,27 @@ std::vector<std::string> ListLocalAddresses() {
     }
     return addresses;
 }
+
+std::vector<LocalSubnet> ListLocalSubnets() {
+    std::vector<LocalSubnet> subnets;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return subnets;
+    }
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_netmask == nullptr || (entry->ifa_flags & IFF_UP) == 0 ||
+            entry->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        sockaddr_in address{};
+        sockaddr_in mask{};
+        std::copy_n(reinterpret_cast<const char*>(entry->ifa_addr), sizeof address,
+                    reinterpret_cast<char*>(&address));
+        std::copy_n(reinterpret_cast<const char*>(entry->ifa_netmask), sizeof mask,
+                    reinterpret_cast<char*>(&mask));
+        const std::uint32_t maskBits = ntohl(mask.sin_addr.s_addr);
+        subnets.push_back({ntohl(address.sin_addr.s_addr) & maskBits, maskBits});
+    }
+    freeifaddrs(list);
+    return subnets;
+}

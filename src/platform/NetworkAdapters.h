@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,3 +15,12 @@ struct NetworkAdapter {
 std::vector<NetworkAdapter> ListNetworkAdapters();
 // Every IPv4 address of those interfaces, in adapter order.
 std::vector<std::string> ListLocalAddresses();
+
+// An IPv4 subnet of this machine (host order).
+struct LocalSubnet {
+    std::uint32_t network = 0;
+    std::uint32_t mask = 0;
+    bool Contains(std::uint32_t address) const { return (address & mask) == network; }
+};
+// The subnets of every interface that is up, the loopback included.
+std::vector<LocalSubnet> ListLocalSubnets();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -22,11 +23,14 @@
 #include "print/DocumentNames.h"
 #include "print/HiddenProcess.h"
 #include "print/PdfPrinting.h"
+#include "print/PrintContext.h"
 #include "print/PrintJobRecord.h"
 #include "print/PrintQueueWatch.h"
-#include "print/PrintStop.h"
+#include "print/PrintSlots.h"
 #include "print/PrinterStatus.h"
+#include "print/Spooler.h"
 #include "protocol/Base64.h"
+#include "protocol/PrintRequest.h"
 #include "ui/IMainWindowPort.h"
 #include "ui/MainWindowFlags.h"
 
@@ -34,6 +38,8 @@ namespace {
 
 constexpr std::size_t kDateBufferSize = 1024;
 constexpr mode_t kReceivedFileMode = 0644;
+// The Base64 text is decoded and written in pieces this long.
+constexpr std::size_t kDecodePiece = 1024 * 1024;
 // Enough for every request of one millisecond to get a folder of its own.
 constexpr int kMaxFolderSuffix = 1000;
 // A listing longer than this stands for more entries than an archive may hold.
@@ -143,44 +149,97 @@ void ClearUnpacked(const std::filesystem::path& folder, const std::filesystem::p
     }
 }
 
+// Why a request that the end of the service cut short did not print.
+constexpr const char* kEndedByTheEnd = "ended by the end of the program";
+
+// The archive program to run. Some systems install it as a script that starts the real program;
+// starting that one directly saves a shell for each of the two runs of every request.
+std::filesystem::path ArchiveProgram(const std::filesystem::path& executableFolder) {
+    const std::filesystem::path found =
+        HiddenProcess::FindProgram(DocumentStaging::kArchiveProgram, executableFolder);
+    const std::filesystem::path real = found.empty() ? found : HiddenProcess::ScriptTarget(found);
+    return real.empty() ? found : real;
+}
+
+// The browser road: the printer is looked at first, then the document goes to the main window's
+// preview page, which renders and submits it; the request then waits for the page's report and judges
+// the jobs it made.
+PrintResult PrintThroughBrowser(const PrintRequest& request, const std::string& document,
+                                const PrintContext& context, const std::function<void()>& handedOver) {
+    auto spooler = std::make_shared<Spooler>();
+    if (std::optional<PrintResult> unusable = PrintQueueWatch::CheckPrinter(*spooler, request.printer)) {
+        return *unusable;
+    }
+    if (context.mainWindow == nullptr) {
+        return PrintResult::PrintFailed("nothing here prints " + document);
+    }
+    auto record = std::make_unique<PrintJobRecord>();
+    record->printerName = request.printer;
+    record->receivedFileName = request.fileName;
+    record->documentName = document;
+    record->copies = request.copies;
+    record->workingFolder = request.workingFolder.string();
+    record->date = DocumentStaging::FormatPrintDate();
+    record->id = request.registerId;
+    record->outcome = std::make_shared<BrowserPrintOutcome>();
+    const std::shared_ptr<BrowserPrintOutcome> outcome = record->outcome;
+    context.mainWindow->PostPrintDocument(std::move(record));
+    handedOver();
+
+    const PrintQueueWatch::Verdict verdict =
+        PrintQueueWatch::WaitForBrowserJob(spooler, request.printer, document, outcome, context.stop);
+    const std::optional<BrowserPrintOutcome::Result> page = outcome->Get();
+    PrintResult result = verdict.Result(request.printer, page ? page->reason : std::string());
+    EventLog::Write("Print done with code %d", result.IsPrinted() ? 1 : 0);
+    return result;
+}
+
 } // namespace
 
 std::filesystem::path DocumentStaging::GetStagingRoot() {
     return DataFolder::Path();
 }
 
-void DocumentStaging::CreateJobFolder(std::filesystem::path& folder, std::uint32_t& tick) {
+bool DocumentStaging::CreateJobFolder(PrintRequest& request) {
+    request.workingFolder.clear();
     const std::filesystem::path root = GetStagingRoot();
     if (root.empty()) {
-        folder.clear();
-        return;
+        return false;
     }
-    if (AppSettings::Instance().backup) {
-        tick = TickCount();
-        const std::string name = HexTick(tick);
-        std::error_code error;
-        std::filesystem::create_directories(root, error);
-        folder = root / name;
-        // The folder is made here, so a second request of the same millisecond cannot take it too.
-        for (int suffix = 1; suffix <= kMaxFolderSuffix; ++suffix) {
-            if (std::filesystem::create_directory(folder, error)) {
-                return;
-            }
-            if (error && error != std::errc::file_exists) {
-                EventLog::Write("[ERROR] Unable to make %s: %s", folder.c_str(), error.message().c_str());
-                folder.clear();
-                return;
-            }
-            folder = root / (name + "-" + std::to_string(suffix));
+    const bool backup = AppSettings::Instance().backup;
+    const std::filesystem::path parent = backup ? root : root / kSingleJobFolder;
+    const std::uint32_t tick = TickCount();
+    const std::string name = HexTick(tick);
+    std::error_code error;
+    std::filesystem::create_directories(parent, error);
+    std::filesystem::path folder = parent / name;
+    // The folder is made here, so a second request of the same millisecond cannot take it too.
+    for (int suffix = 1; suffix <= kMaxFolderSuffix; ++suffix) {
+        if (std::filesystem::create_directory(folder, error)) {
+            request.workingFolder = folder;
+            request.registerId = tick;
+            request.folderKept = backup;
+            return true;
         }
-        EventLog::Write("[ERROR] No free working folder for %s", name.c_str());
-        folder.clear();
+        if (error && error != std::errc::file_exists) {
+            EventLog::Write("[ERROR] Unable to make %s: %s", folder.c_str(), error.message().c_str());
+            return false;
+        }
+        folder = parent / (name + "-" + std::to_string(suffix));
+    }
+    EventLog::Write("[ERROR] No free working folder for %s", name.c_str());
+    return false;
+}
+
+void DocumentStaging::ClearSingleJobFolder() {
+    const std::filesystem::path root = GetStagingRoot();
+    if (root.empty()) {
         return;
     }
-    folder = root / kSingleJobFolder;
+    const std::filesystem::path folder = root / kSingleJobFolder;
     int error = 0;
     std::error_code exists;
-    // Everything an earlier archive left there goes, folders included: the staging folder is ours.
+    // Everything an earlier run left there goes, folders included: the staging folder is ours.
     if (std::filesystem::exists(std::filesystem::symlink_status(folder, exists)) &&
         !RemoveFolder(folder, true, error)) {
         EventLog::Write("Failed to RemoveDirectory %s : error %d", folder.c_str(), error);
@@ -200,8 +259,6 @@ bool DocumentStaging::CreateFolderTree(const std::filesystem::path& path) {
 }
 
 bool DocumentStaging::WriteReceivedFile(const std::filesystem::path& path, std::string_view base64Text) {
-    std::vector<char> bytes(Base64::MaxDecodedSize(base64Text.size()));
-    const std::size_t size = Base64::DecodeInto(base64Text, bytes.data());
     // O_NOFOLLOW: a link an earlier archive left under this name must not redirect the write.
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kReceivedFileMode);
@@ -209,7 +266,18 @@ bool DocumentStaging::WriteReceivedFile(const std::filesystem::path& path, std::
         EventLog::Write("[ERROR] Unable to write %s: error %d", path.c_str(), errno);
         return false;
     }
-    const bool written = WriteAll(fd, bytes.data(), size);
+    // Decoded a piece at a time: the document never exists whole in memory beside its Base64.
+    Base64::Decoder decoder;
+    std::vector<char> bytes(Base64::MaxDecodedSize(std::min(base64Text.size(), kDecodePiece)));
+    bool written = true;
+    for (std::size_t at = 0; written && at < base64Text.size(); at += kDecodePiece) {
+        const std::size_t size = decoder.Feed(base64Text.substr(at, kDecodePiece), bytes.data());
+        written = WriteAll(fd, bytes.data(), size);
+    }
+    if (written) {
+        const std::size_t tail = decoder.Finish(bytes.data());
+        written = WriteAll(fd, bytes.data(), tail);
+    }
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         EventLog::Write("[ERROR] Unable to write %s: error %d", path.c_str(), errno);
@@ -269,9 +337,9 @@ bool DocumentStaging::RemoveFolder(const std::filesystem::path& path, bool recur
 bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
                                      const std::filesystem::path& outputFolder,
                                      std::chrono::milliseconds timeLimit, std::uint64_t sizeLimit,
-                                     bool mayBeTheDocument) {
+                                     bool mayBeTheDocument, std::stop_token stop) {
     const std::filesystem::path executableFolder = DataFolder::ExecutableFolder();
-    const std::filesystem::path program = HiddenProcess::FindProgram(kArchiveProgram, executableFolder);
+    const std::filesystem::path program = ArchiveProgram(executableFolder);
     if (program.empty()) {
         EventLog::Write("[ERROR] %s not found beside the program nor on PATH", kArchiveProgram);
         return false;
@@ -287,12 +355,15 @@ bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
     std::string listing;
     int exitCode = 0;
     if (!HiddenProcess::RunForOutput(program, {"l", "-slt", "-p", archive.string()}, executableFolder,
-                                     exitCode, listing, kListingLimit, timeLimit)) {
+                                     exitCode, listing, kListingLimit, timeLimit, stop)) {
         EventLog::Write("[ERROR] Unable to start %s", program.c_str());
         return false;
     }
     if (exitCode == HiddenProcess::kTimedOut) {
         return overran();
+    }
+    if (exitCode == HiddenProcess::kStopped && stop.stop_requested()) {
+        return false;
     }
     if (exitCode == HiddenProcess::kStopped) {
         EventLog::Write("[ERROR] %s refused: it lists more than %zu entries", archive.c_str(), kEntryLimit);
@@ -326,11 +397,13 @@ bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
     bool outgrown = false;
     const std::vector<std::string> arguments = {"e", archive.string(), "-y", "-p",
                                                 "-o" + outputFolder.string()};
-    if (!HiddenProcess::RunHiddenProcess(program, arguments, executableFolder, true, exitCode, timeLimit,
-                                         [&] {
-                                             outgrown = FolderBytes(outputFolder) - before > room;
-                                             return !outgrown;
-                                         })) {
+    if (!HiddenProcess::RunHiddenProcess(
+            program, arguments, executableFolder, true, exitCode, timeLimit,
+            [&] {
+                outgrown = FolderBytes(outputFolder) - before > room;
+                return !outgrown;
+            },
+            stop)) {
         EventLog::Write("[ERROR] Unable to start %s", program.c_str());
         return false;
     }
@@ -340,8 +413,9 @@ bool DocumentStaging::ExtractArchive(const std::filesystem::path& archive,
         ClearUnpacked(outputFolder, archive);
         return false;
     }
-    if (exitCode == HiddenProcess::kStopped && PrintStop::Requested()) {
-        EventLog::Write("[WARNING] %s stopped on %s: the program is ending", kArchiveProgram, archive.c_str());
+    if (exitCode == HiddenProcess::kStopped && stop.stop_requested()) {
+        EventLog::Write("[WARNING] %s stopped on %s: the program is ending", kArchiveProgram,
+                        archive.c_str());
         ClearUnpacked(outputFolder, archive);
         return false;
     }
@@ -382,96 +456,80 @@ bool DocumentStaging::IsPlainFileName(std::string_view name) {
     return DocumentNames::IsPlainFileName(name);
 }
 
-int DocumentStaging::PrintReceivedDocument(const std::string& receivedFileName,
-                                           const std::string& printerName, const std::string& documentName,
-                                           int copies, const std::filesystem::path& workingFolder,
-                                           std::uint32_t tick, IMainWindowPort* mainWindow,
-                                           std::uint32_t& printerStatus) {
-    const int result = PrintStop::Requested()
-                           ? kResultPrintFailed
-                           : PrintStagedDocument(receivedFileName, printerName, documentName, copies,
-                                                 workingFolder, tick, mainWindow, printerStatus);
-    // A print that the end of the server cut short is not known to be printed.
-    if (PrintStop::Requested()) {
-        EventLog::Write("[WARNING] Printing %s ended by the end of the program", receivedFileName.c_str());
-        return kResultPrintFailed;
+PrintResult DocumentStaging::PrintReceivedDocument(const PrintRequest& request, const PrintContext& context) {
+    PrintResult result = context.stop.stop_requested() ? PrintResult::PrintFailed(kEndedByTheEnd)
+                                                       : PrintStagedDocument(request, context);
+    // A print that the end of the service cut short is not known to be printed.
+    if (context.stop.stop_requested() && !result.IsPrinted()) {
+        EventLog::Write("[WARNING] Printing %s ended by the end of the program", request.fileName.c_str());
+        result = PrintResult::PrintFailed(kEndedByTheEnd, result.printerStatus);
     }
     return result;
 }
 
-int DocumentStaging::PrintStagedDocument(const std::string& receivedFileName, const std::string& printerName,
-                                         const std::string& documentName, int copies,
-                                         const std::filesystem::path& workingFolder, std::uint32_t tick,
-                                         IMainWindowPort* mainWindow, std::uint32_t& printerStatus) {
+PrintResult DocumentStaging::PrintStagedDocument(const PrintRequest& request, const PrintContext& context) {
+    const std::filesystem::path& workingFolder = request.workingFolder;
+    const std::string& receivedFileName = request.fileName;
+    const std::string& documentName = request.documentName;
     if (workingFolder.empty() || !IsPlainFileName(receivedFileName) ||
         !IsRegularFile(workingFolder / receivedFileName)) {
         // When the data folder is to blame, the person running the server hears the real cause.
         DataFolder::ReportWriteProblem();
-        return kResultReceivedFileMissing;
+        return PrintResult::Failed(PrintResult::Code::ReceivedFileMissing,
+                                   "the received file was not stored");
     }
     const std::filesystem::path receivedFile = workingFolder / receivedFileName;
-    if (!AppSettings::Instance().IsOffered(printerName)) {
-        EventLog::Write("[ERROR] %s is not a printer offered to devices", printerName.c_str());
-        printerStatus = PrinterStatus::kNotAvailable;
-        return kResultPrintFailed;
+    if (!AppSettings::Instance().IsOffered(request.printer)) {
+        EventLog::Write("[ERROR] %s is not a printer offered to devices", request.printer.c_str());
+        return PrintResult::PrintFailed(request.printer + " is not a printer offered to devices",
+                                        PrinterStatus::kNotAvailable);
     }
 
+    IMainWindowPort* mainWindow = context.mainWindow;
     if (mainWindow != nullptr && MainWindowFlags::shown && MainWindowFlags::previewIsPdf) {
-        mainWindow->ShowWaitingPage(true, kWaitingPageTimeout);
-        std::this_thread::sleep_for(kWaitingPagePause);
+        mainWindow->ShowWaitingPage(true, kWaitingPageTimeout, context.stop);
     }
+
+    // Unpacking and handing over take a slot; the verdict is waited for without one.
+    std::optional<PrintSlots::Slot> slot;
+    if (context.slots != nullptr) {
+        slot = context.slots->Acquire(context.stop);
+        if (!slot) {
+            return PrintResult::PrintFailed(kEndedByTheEnd);
+        }
+    }
+    const auto releaseSlot = [&slot] {
+        if (slot) {
+            slot->Release();
+        }
+    };
 
     const bool sentAsItIs = receivedFileName == documentName;
-    if (!ExtractArchive(receivedFile, workingFolder, kExtractTimeLimit, kUnpackLimit, sentAsItIs)) {
-        return kResultDecompressFailed;
+    if (!ExtractArchive(receivedFile, workingFolder, kExtractTimeLimit, kUnpackLimit, sentAsItIs,
+                        context.stop)) {
+        return PrintResult::Failed(PrintResult::Code::DecompressFailed,
+                                   receivedFileName + " could not be unpacked");
     }
     if (!IsPlainFileName(documentName)) {
-        return kResultDocumentMissing;
+        return PrintResult::Failed(PrintResult::Code::DocumentMissing,
+                                   "the document name is not a file name");
     }
     // The document is found whatever the letter case of its name, and opened by its real name. A
     // missing PDF name does not stop the request: the PDF road prints whatever PDF files there are.
     const std::optional<std::string> document = DocumentNames::FindRegularFile(workingFolder, documentName);
     if (!document && !IsPdfName(documentName)) {
-        return kResultDocumentMissing;
+        return PrintResult::Failed(PrintResult::Code::DocumentMissing,
+                                   documentName + " is not in the archive");
     }
 
     // An archive named after its PDF is not printed itself; a PDF sent without an archive still is.
     const std::string archiveName = sentAsItIs ? std::string() : receivedFileName;
-    int roadResult = 0;
     if (FolderHasPdf(workingFolder, archiveName)) {
-        roadResult = PdfPrinting::PrintPdfDocuments(printerName, document.value_or(documentName), copies,
-                                                    printerStatus, workingFolder, archiveName);
-    } else {
-        if (!document) {
-            return kResultDocumentMissing;
-        }
-        roadResult = PrintQueueWatch::WaitForPrinterResult(
-            printerName, *document, printerStatus, [&]() -> std::shared_ptr<BrowserPrintOutcome> {
-                if (mainWindow == nullptr) {
-                    return nullptr;
-                }
-                auto record = std::make_unique<PrintJobRecord>();
-                record->printerName = printerName;
-                record->receivedFileName = receivedFileName;
-                record->documentName = *document;
-                record->copies = copies;
-                record->workingFolder = workingFolder.string();
-                record->date = FormatPrintDate();
-                record->id = tick;
-                record->outcome = std::make_shared<BrowserPrintOutcome>();
-                std::shared_ptr<BrowserPrintOutcome> outcome = record->outcome;
-                mainWindow->PostPrintDocument(std::move(record));
-                return outcome;
-            });
+        return PdfPrinting::PrintPdfDocuments(request, archiveName, releaseSlot, context.stop);
     }
-    if (roadResult == 0) {
-        return kResultPrintFailed;
+    if (!document) {
+        return PrintResult::Failed(PrintResult::Code::DocumentMissing,
+                                   documentName + " is not in the archive");
     }
-    const std::uint32_t shared = PrinterStatus::Shared().Get();
-    if (PrinterStatus::IsError(shared)) {
-        // The device learns why: a job that failed during the watch leaves its status here.
-        printerStatus = shared;
-        return kResultPrintFailed;
-    }
-    return kResultPrinted;
+    return PrintThroughBrowser(request, *document, context, releaseSlot);
 }

@@ -1,7 +1,5 @@
 #include "print/HiddenProcess.h"
 
-#include "print/PrintStop.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -9,9 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sstream>
 #include <string_view>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -150,8 +150,11 @@ bool ChildHasEnded(pid_t pid) {
 // than `outputLimit` bytes to `outputFd` (when there is one). A child that is stopped is killed; in
 // every case it is still to be reaped.
 Ending WaitWatched(pid_t pid, std::chrono::milliseconds limit, const HiddenProcess::KeepGoing& keepGoing,
-                   int outputFd, std::string* output, std::size_t outputLimit) {
+                   int outputFd, std::string* output, std::size_t outputLimit, const std::stop_token& stop) {
     const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    // The end of the service stops the helper at once: its end then wakes the wait below. The child
+    // is reaped only after this callback is gone, so its id cannot have been given to another.
+    const std::stop_callback killOnStop(stop, [pid] { Kill(pid); });
     const bool limited = limit != HiddenProcess::kNoTimeLimit;
     const auto deadline = std::chrono::steady_clock::now() + (limited ? limit : std::chrono::milliseconds(0));
     Ending ending = Ending::Exited;
@@ -167,9 +170,8 @@ Ending WaitWatched(pid_t pid, std::chrono::milliseconds limit, const HiddenProce
             wait = wait < 0 ? HiddenProcess::kCheckInterval.count()
                             : std::min<std::int64_t>(wait, HiddenProcess::kCheckInterval.count());
         }
-        // The end of the server stops the helper at once.
-        pollfd watched[3] = {{pidFd, POLLIN, 0}, {outputFd, POLLIN, 0}, {PrintStop::WakeFd(), POLLIN, 0}};
-        const int ready = ::poll(watched, 3, static_cast<int>(std::min<std::int64_t>(wait, INT_MAX)));
+        pollfd watched[2] = {{pidFd, POLLIN, 0}, {outputFd, POLLIN, 0}};
+        const int ready = ::poll(watched, 2, static_cast<int>(std::min<std::int64_t>(wait, INT_MAX)));
         if (ready < 0 && errno != EINTR) {
             break;
         }
@@ -188,7 +190,7 @@ Ending WaitWatched(pid_t pid, std::chrono::milliseconds limit, const HiddenProce
             ending = Ending::TimedOut;
             break;
         }
-        if (PrintStop::Requested()) {
+        if (stop.stop_requested()) {
             ending = Ending::Stopped;
             break;
         }
@@ -232,14 +234,15 @@ int ExitCodeAfter(pid_t pid, Ending ending) {
 bool HiddenProcess::RunHiddenProcess(const std::filesystem::path& program,
                                      const std::vector<std::string>& arguments,
                                      const std::filesystem::path& workingFolder, bool wait, int& exitCode,
-                                     std::chrono::milliseconds timeLimit, const KeepGoing& keepGoing) {
+                                     std::chrono::milliseconds timeLimit, const KeepGoing& keepGoing,
+                                     std::stop_token stop) {
     const pid_t pid = Start(program, arguments, workingFolder, nullptr);
     lastProcessId = pid;
     if (pid == 0) {
         return false;
     }
     if (wait) {
-        exitCode = ExitCodeAfter(pid, WaitWatched(pid, timeLimit, keepGoing, -1, nullptr, 0));
+        exitCode = ExitCodeAfter(pid, WaitWatched(pid, timeLimit, keepGoing, -1, nullptr, 0, stop));
     } else {
         // Nobody waits for it, so reap it here rather than leave a zombie behind.
         std::thread([pid] { WaitForChild(pid); }).detach();
@@ -251,7 +254,7 @@ bool HiddenProcess::RunForOutput(const std::filesystem::path& program,
                                  const std::vector<std::string>& arguments,
                                  const std::filesystem::path& workingFolder, int& exitCode,
                                  std::string& output, std::size_t outputLimit,
-                                 std::chrono::milliseconds timeLimit) {
+                                 std::chrono::milliseconds timeLimit, std::stop_token stop) {
     int outputFd = -1;
     const pid_t pid = Start(program, arguments, workingFolder, &outputFd);
     lastProcessId = pid;
@@ -259,7 +262,7 @@ bool HiddenProcess::RunForOutput(const std::filesystem::path& program,
         return false;
     }
     output.clear();
-    const Ending ending = WaitWatched(pid, timeLimit, {}, outputFd, &output, outputLimit);
+    const Ending ending = WaitWatched(pid, timeLimit, {}, outputFd, &output, outputLimit, stop);
     ::close(outputFd);
     exitCode = ExitCodeAfter(pid, ending);
     return true;
@@ -289,4 +292,31 @@ std::filesystem::path HiddenProcess::FindProgram(const std::string& name,
         }
     }
     return {};
+}
+
+std::filesystem::path HiddenProcess::ScriptTarget(const std::filesystem::path& program) {
+    std::ifstream file(program, std::ios::binary);
+    char head[2] = {};
+    if (!file.read(head, sizeof head) || head[0] != '#' || head[1] != '!') {
+        return {};
+    }
+    // A wrapper of the form "exec /path/to/program "$@"" and nothing else that does work.
+    std::string line;
+    std::filesystem::path target;
+    std::getline(file, line);
+    while (std::getline(file, line)) {
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') {
+            continue;
+        }
+        std::istringstream words(line.substr(start));
+        std::string command, path, rest, extra;
+        words >> command >> path >> rest;
+        if (command != "exec" || rest != "\"$@\"" || (words >> extra) || !target.empty() || path.empty() ||
+            path.front() != '/' || !IsExecutableFile(path)) {
+            return {};
+        }
+        target = path;
+    }
+    return target;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -29,19 +30,23 @@ public:
     // Starts `program` with `arguments` in `workingFolder` (empty: the current folder). When `wait` is
     // set, waits for it to end, at most `timeLimit` and as long as `keepGoing` allows (else it is
     // killed), and stores its exit code (-1 when it was killed by a signal, kTimedOut or kStopped when
-    // it was stopped here). Returns whether it could be started.
+    // it was stopped here, by `keepGoing` or by `stop`). Returns whether it could be started.
     static bool RunHiddenProcess(const std::filesystem::path& program,
                                  const std::vector<std::string>& arguments,
                                  const std::filesystem::path& workingFolder, bool wait, int& exitCode,
                                  std::chrono::milliseconds timeLimit = kNoTimeLimit,
-                                 const KeepGoing& keepGoing = {});
+                                 const KeepGoing& keepGoing = {}, std::stop_token stop = {});
     // As above, waiting, with the child's standard output collected into `output`; a child that writes
     // more than `outputLimit` bytes is stopped (kStopped).
     static bool RunForOutput(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                              const std::filesystem::path& workingFolder, int& exitCode, std::string& output,
-                             std::size_t outputLimit, std::chrono::milliseconds timeLimit = kNoTimeLimit);
+                             std::size_t outputLimit, std::chrono::milliseconds timeLimit = kNoTimeLimit,
+                             std::stop_token stop = {});
     // Process id of the last child started, 0 when the last start failed.
     static pid_t LastProcessId();
+    // The program a shell-script wrapper of the form `exec /path/program "$@"` starts; empty when
+    // `program` is no such wrapper.
+    static std::filesystem::path ScriptTarget(const std::filesystem::path& program);
     // `name` in `besideFolder` when it is an executable file there, else the first match on PATH;
     // empty when there is none.
     static std::filesystem::path FindProgram(const std::string& name,

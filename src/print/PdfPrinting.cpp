@@ -5,11 +5,11 @@
 #include <system_error>
 
 #include "app/EventLog.h"
-#include "platform/Unicode.h"
 #include "print/DocumentNames.h"
 #include "print/PrintQueueWatch.h"
 #include "print/PrinterStatus.h"
 #include "print/Spooler.h"
+#include "protocol/PrintRequest.h"
 
 std::vector<std::string> PdfPrinting::ListPdfFiles(const std::filesystem::path& folder,
                                                    const std::string& receivedFileName) {
@@ -28,54 +28,52 @@ std::vector<std::string> PdfPrinting::ListPdfFiles(const std::filesystem::path& 
     return names;
 }
 
-int PdfPrinting::PrintPdfFiles(const std::shared_ptr<Spooler>& spooler, const std::string& printerName,
-                               const std::filesystem::path& folder, int copies,
-                               const std::string& receivedFileName) {
-    const std::vector<std::string> files = ListPdfFiles(folder, receivedFileName);
-    if (files.empty()) {
-        return 0;
+PrintResult PdfPrinting::PrintPdfDocuments(const PrintRequest& request, const std::string& receivedFileName,
+                                           const std::function<void()>& submitted, std::stop_token stop) {
+    // However the submission ends, the next request may stage while this one is watched.
+    struct Submitted {
+        const std::function<void()>& tell;
+        bool told = false;
+        void Tell() {
+            if (!told && tell) {
+                tell();
+            }
+            told = true;
+        }
+        ~Submitted() { Tell(); }
+    } handedOver{submitted};
+
+    auto spooler = std::make_shared<Spooler>();
+    const std::string& printerName = request.printer;
+    if (std::optional<PrintResult> unusable = PrintQueueWatch::CheckPrinter(*spooler, printerName)) {
+        return *unusable;
     }
-    // The original PDF road always printed one copy; a device that sends no usable count keeps that.
-    copies = std::max(copies, kMinimumCopies);
+
+    const std::vector<std::string> files = ListPdfFiles(request.workingFolder, receivedFileName);
+    if (files.empty()) {
+        return PrintResult::PrintFailed("no PDF document to print");
+    }
     std::vector<int> jobIds;
     for (const std::string& file : files) {
-        const int jobId = spooler->Submit(printerName, folder / file, file, copies);
+        const int jobId = spooler->Submit(printerName, request.workingFolder / file, file, request.copies);
         if (jobId == 0) {
             EventLog::Write("PRINT_FAILED: %s refused on %s: %s", file.c_str(), printerName.c_str(),
                             spooler->ErrorText().c_str());
-            return 0;
+            return PrintResult::PrintFailed("the spooler refused it: " + spooler->ErrorText());
         }
-        EventLog::Write("Job %d: %s on %s, %d copies", jobId, file.c_str(), printerName.c_str(), copies);
+        EventLog::Write("Job %d: %s on %s, %d copies", jobId, file.c_str(), printerName.c_str(),
+                        request.copies);
         jobIds.push_back(jobId);
     }
-    return PrintQueueWatch::WatchSubmittedJobs(spooler, printerName, jobIds, kWatchLimit) ? 1 : 0;
-}
+    handedOver.Tell();
 
-int PdfPrinting::PrintPdfDocuments(const std::string& printerName, const std::string& /*documentName*/,
-                                   int copies, std::uint32_t& printerStatus,
-                                   const std::filesystem::path& folder, const std::string& receivedFileName) {
-    PrinterStatus& shared = PrinterStatus::Shared();
-    shared.Set(0);
-    auto spooler = std::make_shared<Spooler>();
-    const std::optional<Spooler::PrinterInfo> printer = spooler->Printer(printerName);
-    if (!printer) {
-        EventLog::Write("Unable to open printer %s, error: %d", printerName.c_str(), spooler->ErrorCode());
-        spooler->ReportIfUnreachable();
-        return 0;
+    const PrintQueueWatch::Verdict verdict =
+        PrintQueueWatch::WatchSubmittedJobs(spooler, printerName, jobIds, kWatchLimit, stop);
+    PrintResult result = verdict.Result(printerName);
+    if (result.IsPrinted()) {
+        // Jobs still queued at the end have been taken by the spooler and print in their turn.
+        EventLog::Write("ALL PDF JOBS IN QUEUE, --> PRINT SUCCESS");
     }
-    EventLog::Write("Waiting for printer result ...");
-    const std::string upperName = AsciiUpper(printerName);
-    EventLog::Write("EnumPrinters(%s) --> jobs: %d, printerStatus: %x", upperName.c_str(),
-                    printer->queuedJobCount, printer->status);
-    if (PrinterStatus::IsError(printer->status)) {
-        printerStatus = printer->status;
-        shared.Set(printer->status);
-        EventLog::Write("PRINT_FAILED: EnumPrinters(%s) --> jobs: %d, printerStatus: %x", upperName.c_str(),
-                        printer->queuedJobCount, printer->status);
-        return 4;
-    }
-    const int result = PrintPdfFiles(spooler, printerName, folder, copies, receivedFileName);
-    printerStatus = shared.Get();
-    EventLog::Write("Print done with code %d", result);
+    EventLog::Write("Print done with code %d", result.IsPrinted() ? 1 : 0);
     return result;
 }

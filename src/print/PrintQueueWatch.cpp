@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "app/EventLog.h"
+#include "platform/Unicode.h"
 #include "print/BrowserPrintOutcome.h"
 #include "print/PrinterStatus.h"
 #include "print/Spooler.h"
@@ -67,36 +68,34 @@ private:
     std::optional<std::chrono::steady_clock::time_point> since;
 };
 
-// What the last poll found of a request's jobs, read by the starter when the watch time is over.
-struct JobsVerdict {
+// What the polls found so far of a request's jobs, read by the starter when the watch is over.
+struct WatchState {
     std::mutex lock;
-    // A poll got an answer from the spooler.
-    bool asked = false;
-    // Every job had ended well or was waiting or printing without error, on a usable printer.
-    bool accepted = false;
+    PrintQueueWatch::Verdict verdict;
+    // The job states of the last poll: a change means the jobs are moving.
+    std::vector<std::uint32_t> lastStates;
+    std::uint32_t lastPrinterStatus = 0;
 };
 
-// One look at the printer and at the jobs `jobIds` (all of one printer): true when the watch is over,
-// because every job ended well, or one failed or the printer shows an error (the shared printer
-// status then holds why).
-bool JudgeJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot, ConnectingClock& connecting,
-               const std::vector<int>& jobIds, const std::string& documentName, JobsVerdict& verdict) {
+// One look at the printer and at the jobs `jobIds` (all of one printer): Done when every job ended
+// well, or one failed, or the printer shows an error (the verdict then holds why).
+WatchThread::Poll JudgeJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot, ConnectingClock& connecting,
+                            const std::vector<int>& jobIds, const std::string& documentName,
+                            WatchState& state) {
     if (jobIds.empty()) {
-        std::lock_guard guard(verdict.lock);
-        verdict.asked = verdict.accepted = true;
-        return true;
+        std::lock_guard guard(state.lock);
+        state.verdict.asked = true;
+        return WatchThread::Poll::Done;
     }
     snapshot.firstJobId = *std::min_element(jobIds.begin(), jobIds.end());
     if (!PrintQueueWatch::RefreshPrinterJobs(spooler, snapshot)) {
-        return false;
+        return WatchThread::Poll::Waiting;
     }
-    bool failed = false;
+    std::uint32_t failedStatus = 0;
     const std::uint32_t printerStatus = connecting.StatusOf(snapshot);
-    PrinterStatus& shared = PrinterStatus::Shared();
     if (PrinterStatus::IsError(printerStatus)) {
-        shared.Set(printerStatus);
+        failedStatus = printerStatus;
         EventLog::Write("nPrinterNotUsable: found printer error status: %d", static_cast<int>(printerStatus));
-        failed = true;
     }
 
     PrinterJobsSnapshot ours;
@@ -108,29 +107,34 @@ bool JudgeJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot, ConnectingClock&
     if (!documentName.empty()) {
         PrintQueueWatch::FindDocumentJob(ours, documentName);
     }
-    {
-        std::lock_guard guard(shared.Lock());
-        if (PrintQueueWatch::FindFailedJob(ours)) {
-            EventLog::Write("nCheckJobsStatusFailed: found a job with error status: %d",
-                            static_cast<int>(shared.ValueLocked()));
-            failed = true;
-        }
+    if (const std::uint32_t jobFailure = PrintQueueWatch::FindFailedJob(ours); jobFailure != 0) {
+        EventLog::Write("nCheckJobsStatusFailed: found a job with error status: %d",
+                        static_cast<int>(jobFailure));
+        failedStatus = failedStatus == 0 ? jobFailure : failedStatus;
     }
     // A job the spooler no longer lists has left it: kept without history, or purged.
     const std::size_t waiting = static_cast<std::size_t>(
         std::count_if(ours.jobs.begin(), ours.jobs.end(),
                       [](const PrintJobEntry& job) { return (job.status & PrintJobEntry::kPrinted) == 0; }));
-    {
-        std::lock_guard guard(verdict.lock);
-        verdict.asked = true;
-        verdict.accepted = !failed;
+    std::vector<std::uint32_t> states;
+    for (const PrintJobEntry& job : ours.jobs) {
+        states.push_back(job.status);
     }
-    return failed || waiting == 0;
+    std::lock_guard guard(state.lock);
+    state.verdict.asked = true;
+    state.verdict.failed = failedStatus != 0;
+    state.verdict.printerStatus = failedStatus != 0 ? failedStatus : printerStatus;
+    if (failedStatus != 0 || waiting == 0) {
+        return WatchThread::Poll::Done;
+    }
+    const bool moved = states != state.lastStates || printerStatus != state.lastPrinterStatus;
+    state.lastStates = std::move(states);
+    state.lastPrinterStatus = printerStatus;
+    return moved ? WatchThread::Poll::Moving : WatchThread::Poll::Waiting;
 }
 
 // Runs `poll` on a watch thread until it is done or `limit` has passed; true when it ended in time.
-bool WatchUntil(std::function<bool()> poll, std::chrono::milliseconds limit) {
-    WatchThread watch(std::move(poll));
+bool WatchUntil(WatchThread& watch, std::chrono::milliseconds limit) {
     if (watch.WaitFinished(limit)) {
         return true;
     }
@@ -138,7 +142,52 @@ bool WatchUntil(std::function<bool()> poll, std::chrono::milliseconds limit) {
     return false;
 }
 
+PrintQueueWatch::Verdict Conclude(WatchState& state, const std::stop_token& stop) {
+    std::lock_guard guard(state.lock);
+    PrintQueueWatch::Verdict verdict = state.verdict;
+    verdict.stopped = stop.stop_requested();
+    return verdict;
+}
+
 } // namespace
+
+PrintResult PrintQueueWatch::Verdict::Result(const std::string& printerName, const std::string& why) const {
+    if (stopped) {
+        return PrintResult::PrintFailed("ended by the end of the program");
+    }
+    if (notHandedOver) {
+        return PrintResult::PrintFailed(why.empty() ? "the document could not be printed" : why);
+    }
+    if (!asked) {
+        return PrintResult::PrintFailed("the spooler could not be asked about the job");
+    }
+    if (failed) {
+        return PrintResult::PrintFailed(printerName + ": " + PrinterStatus::Describe(printerStatus),
+                                        printerStatus);
+    }
+    return PrintResult::Printed();
+}
+
+std::optional<PrintResult> PrintQueueWatch::CheckPrinter(Spooler& spooler, const std::string& printerName) {
+    const std::optional<Spooler::PrinterInfo> printer = spooler.Printer(printerName);
+    if (!printer) {
+        EventLog::Write("Unable to open printer %s, error: %d", printerName.c_str(), spooler.ErrorCode());
+        spooler.ReportIfUnreachable();
+        return PrintResult::PrintFailed(spooler.Unreachable() ? "the spooler cannot be reached"
+                                                              : printerName + " is not a printer here");
+    }
+    EventLog::Write("Waiting for printer result ...");
+    const std::string upperName = AsciiUpper(printerName);
+    EventLog::Write("EnumPrinters(%s) --> jobs: %d, printerStatus: %x", upperName.c_str(),
+                    printer->queuedJobCount, printer->status);
+    if (PrinterStatus::IsError(printer->status)) {
+        EventLog::Write("PRINT_FAILED: EnumPrinters(%s) --> jobs: %d, printerStatus: %x", upperName.c_str(),
+                        printer->queuedJobCount, printer->status);
+        return PrintResult::PrintFailed(printerName + ": " + PrinterStatus::Describe(printer->status),
+                                        printer->status);
+    }
+    return std::nullopt;
+}
 
 bool PrintQueueWatch::RefreshPrinterJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot) {
     const std::optional<Spooler::PrinterInfo> printer = spooler.Printer(snapshot.printerName);
@@ -228,88 +277,59 @@ std::uint32_t PrintQueueWatch::FailedJobPrinterStatus(std::uint32_t jobStatus) {
     return 0;
 }
 
-bool PrintQueueWatch::FindFailedJob(const PrinterJobsSnapshot& snapshot) {
+std::uint32_t PrintQueueWatch::FindFailedJob(const PrinterJobsSnapshot& snapshot) {
     for (const PrintJobEntry& job : snapshot.jobs) {
-        const std::uint32_t status = FailedJobPrinterStatus(job.status);
-        if (status != 0) {
-            PrinterStatus::Shared().SetLocked(status);
-            return true;
+        if (const std::uint32_t status = FailedJobPrinterStatus(job.status); status != 0) {
+            return status;
         }
     }
-    return false;
+    return 0;
 }
 
-bool PrintQueueWatch::WatchSubmittedJobs(const std::shared_ptr<Spooler>& spooler,
-                                         const std::string& printerName, const std::vector<int>& jobIds,
-                                         std::chrono::milliseconds limit) {
+PrintQueueWatch::Verdict PrintQueueWatch::WatchSubmittedJobs(const std::shared_ptr<Spooler>& spooler,
+                                                             const std::string& printerName,
+                                                             const std::vector<int>& jobIds,
+                                                             std::chrono::milliseconds limit,
+                                                             std::stop_token stop) {
     auto snapshot = std::make_shared<PrinterJobsSnapshot>();
     snapshot->printerName = printerName;
     auto connecting = std::make_shared<ConnectingClock>();
-    auto verdict = std::make_shared<JobsVerdict>();
-    WatchUntil([spooler, snapshot, connecting, verdict,
-                jobIds] { return JudgeJobs(*spooler, *snapshot, *connecting, jobIds, {}, *verdict); },
-               limit);
-    std::lock_guard guard(verdict->lock);
-    if (!verdict->asked) {
-        return false;
-    }
-    if (verdict->accepted) {
-        // Jobs still queued at the end have been taken by the spooler and print in their turn.
-        EventLog::Write("ALL PDF JOBS IN QUEUE, --> PRINT SUCCESS");
-    }
-    return true;
+    auto state = std::make_shared<WatchState>();
+    WatchThread watch([spooler, snapshot, connecting, state,
+                       jobIds] { return JudgeJobs(*spooler, *snapshot, *connecting, jobIds, {}, *state); },
+                      stop);
+    WatchUntil(watch, limit);
+    return Conclude(*state, stop);
 }
 
-int PrintQueueWatch::WaitForBrowserJob(const std::shared_ptr<Spooler>& spooler,
-                                       const std::string& printerName, const std::string& documentName,
-                                       const std::shared_ptr<BrowserPrintOutcome>& outcome,
-                                       std::chrono::milliseconds limit) {
-    if (!outcome) {
-        // Nobody will print the document.
-        return 0;
-    }
+PrintQueueWatch::Verdict
+PrintQueueWatch::WaitForBrowserJob(const std::shared_ptr<Spooler>& spooler, const std::string& printerName,
+                                   const std::string& documentName,
+                                   const std::shared_ptr<BrowserPrintOutcome>& outcome, std::stop_token stop,
+                                   std::chrono::milliseconds limit) {
     auto snapshot = std::make_shared<PrinterJobsSnapshot>();
     snapshot->printerName = printerName;
     auto connecting = std::make_shared<ConnectingClock>();
-    auto verdict = std::make_shared<JobsVerdict>();
+    auto state = std::make_shared<WatchState>();
     auto pageFailed = std::make_shared<std::atomic<bool>>(false);
-    WatchUntil(
-        [spooler, snapshot, connecting, verdict, pageFailed, outcome, documentName] {
+    WatchThread watch(
+        [spooler, snapshot, connecting, state, pageFailed, outcome, documentName] {
             const std::optional<BrowserPrintOutcome::Result> page = outcome->Get();
             if (!page) {
-                return false;
+                return WatchThread::Poll::Waiting;
             }
             if (!page->printed) {
                 *pageFailed = true;
-                return true;
+                return WatchThread::Poll::Done;
             }
-            return JudgeJobs(*spooler, *snapshot, *connecting, page->jobIds, documentName, *verdict);
+            return JudgeJobs(*spooler, *snapshot, *connecting, page->jobIds, documentName, *state);
         },
-        limit);
-    std::lock_guard guard(verdict->lock);
-    return !*pageFailed && verdict->asked ? 1 : 0;
-}
-
-int PrintQueueWatch::WaitForPrinterResult(
-    const std::string& printerName, const std::string& documentName, std::uint32_t& printerStatus,
-    const std::function<std::shared_ptr<BrowserPrintOutcome>()>& handOver) {
-    PrinterStatus::Shared().Set(0);
-    auto spooler = std::make_shared<Spooler>();
-    const std::optional<Spooler::PrinterInfo> printer = spooler->Printer(printerName);
-    if (!printer) {
-        EventLog::Write("Unable to open printer %s", printerName.c_str());
-        spooler->ReportIfUnreachable();
-        return 0;
-    }
-    EventLog::Write("Waiting for printer result ...");
-    if (PrinterStatus::IsError(printer->status)) {
-        // Checked before the document is handed over: a paused queue would print it later.
-        printerStatus = printer->status;
-        PrinterStatus::Shared().Set(printer->status);
-        return 4;
-    }
-    const std::shared_ptr<BrowserPrintOutcome> outcome = handOver();
-    const int result = WaitForBrowserJob(spooler, printerName, documentName, outcome);
-    EventLog::Write("Print done with code %d", result);
-    return result;
+        stop);
+    // The page's report wakes the watch at once instead of at its next poll.
+    outcome->OnReport(watch.Nudger());
+    WatchUntil(watch, limit);
+    outcome->OnReport({});
+    Verdict verdict = Conclude(*state, stop);
+    verdict.notHandedOver = *pageFailed || !outcome->Get().has_value();
+    return verdict;
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+#include <string>
 
-// The printer status of the request being printed, shared by the printing road, its queue watch and
-// the staging driver that turns it into the request's result. One value for the whole process.
+// The printer status bits that devices are told as the error reason of a print result, built from
+// what the spooler says of the printer and of a request's jobs.
 class PrinterStatus {
 public:
-    // Printer status bits reported to devices as the error reason.
     static constexpr std::uint32_t kPaused = 0x1;
     static constexpr std::uint32_t kError = 0x2;
     static constexpr std::uint32_t kPendingDeletion = 0x4;
@@ -31,24 +30,6 @@ public:
         return (status & kErrorStatusMask) != 0 || (status & kErrorStatusMaskLow) != 0;
     }
 
-    static PrinterStatus& Shared();
-
-    // Held by whoever reads or writes the value; watches hold it across a whole job search.
-    std::mutex& Lock() { return lock; }
-    // Callers hold Lock().
-    std::uint32_t ValueLocked() const { return value; }
-    void SetLocked(std::uint32_t status) { value = status; }
-
-    std::uint32_t Get() {
-        std::lock_guard guard(lock);
-        return value;
-    }
-    void Set(std::uint32_t status) {
-        std::lock_guard guard(lock);
-        value = status;
-    }
-
-private:
-    std::mutex lock;
-    std::uint32_t value = 0;
+    // The error conditions of `status` in words ("paused, out of paper"); empty when there is none.
+    static std::string Describe(std::uint32_t status);
 };

@@ -1,7 +1,5 @@
 #include "print/WatchThread.h"
 
-#include "print/PrintStop.h"
-
 namespace {
 
 // Bounds the last wait for a watch whose owner goes away without stopping it first.
@@ -9,13 +7,10 @@ constexpr std::chrono::milliseconds kDestructorGrace{10000};
 
 } // namespace
 
-WatchThread::WatchThread(std::function<bool()> poll) : state(std::make_shared<State>()) {
+WatchThread::WatchThread(std::function<Poll()> poll, std::stop_token stop)
+    : state(std::make_shared<State>()) {
     // The end of the server ends every watch at once; the request then answers that it failed.
-    stopRegistration = PrintStop::OnRequest([state = state] {
-        std::lock_guard guard(state->lock);
-        state->stopRequested = true;
-        state->changed.notify_all();
-    });
+    stopCallback.emplace(std::move(stop), std::function<void()>([state = state] { RequestStop(*state); }));
     thread = std::thread([state = state, poll = std::move(poll)] { Run(state, poll); });
 }
 
@@ -23,23 +18,42 @@ WatchThread::~WatchThread() {
     StopAndJoin(kDestructorGrace);
 }
 
-void WatchThread::Run(const std::shared_ptr<State>& state, const std::function<bool()>& poll) {
-    for (std::size_t round = 0;; ++round) {
+void WatchThread::RequestStop(State& state) {
+    std::lock_guard guard(state.lock);
+    state.stopRequested = true;
+    state.changed.notify_all();
+}
+
+std::function<void()> WatchThread::Nudger() const {
+    return [state = state] {
+        std::lock_guard guard(state->lock);
+        state->nudged = true;
+        state->changed.notify_all();
+    };
+}
+
+void WatchThread::Run(const std::shared_ptr<State>& state, const std::function<Poll()>& poll) {
+    std::size_t round = 0;
+    for (;;) {
         {
             std::lock_guard guard(state->lock);
             if (state->stopRequested) {
                 break;
             }
+            state->nudged = false;
         }
-        const bool done = poll();
+        const Poll found = poll();
         std::unique_lock guard(state->lock);
-        if (done) {
+        if (found == Poll::Done) {
             state->stopRequested = true;
+            break;
         }
+        round = found == Poll::Moving ? 0 : round + 1;
         const std::chrono::milliseconds pause =
             round < kFirstPollIntervals.size() ? kFirstPollIntervals[round] : kPollInterval;
-        if (state->changed.wait_for(guard, pause, [&] { return state->stopRequested; })) {
-            break;
+        state->changed.wait_for(guard, pause, [&] { return state->stopRequested || state->nudged; });
+        if (state->nudged) {
+            round = 0;
         }
     }
     std::lock_guard guard(state->lock);
@@ -64,9 +78,11 @@ bool WatchThread::StopAndJoin(std::chrono::milliseconds grace) {
             // A spooler call that hangs must not hold the request forever; the thread owns its state.
             guard.unlock();
             thread.detach();
+            stopCallback.reset();
             return false;
         }
     }
     thread.join();
+    stopCallback.reset();
     return true;
 }

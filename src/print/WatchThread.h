@@ -6,25 +6,38 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <thread>
 
-#include "print/PrintStop.h"
-
-// A worker that polls the spooler until its poll reports that it is done or it is told to stop: soon
-// after the start, when a short job is likely to end, then every kPollInterval. Waiting between polls
-// blocks on a condition variable, so a stop is seen at once.
+// A worker that polls the spooler until its poll reports that it is done, it is told to stop, or its
+// stop token is. Polls come soon after the start and after anything moved (a job changed state, or
+// Nudge told of news), when an end is likely, and every kPollInterval while nothing happens. Waiting
+// between polls blocks on a condition variable, so a stop is seen at once.
 class WatchThread {
 public:
-    static constexpr std::chrono::milliseconds kPollInterval{150};
-    // The first waits between polls; after them every wait is kPollInterval.
-    static constexpr std::array<std::chrono::milliseconds, 7> kFirstPollIntervals{
-        std::chrono::milliseconds(5),  std::chrono::milliseconds(10), std::chrono::milliseconds(15),
-        std::chrono::milliseconds(20), std::chrono::milliseconds(30), std::chrono::milliseconds(40),
-        std::chrono::milliseconds(50)};
+    // What one poll found.
+    enum class Poll {
+        // Nothing changed since the last poll.
+        Waiting,
+        // Something changed: look again soon.
+        Moving,
+        // The watch has found what it looked for.
+        Done,
+    };
 
-    // `poll` returns true when the watch has found what it looked for. It must not refer to anything
-    // owned by the starter: a watch that does not end within its grace is left to finish on its own.
-    explicit WatchThread(std::function<bool()> poll);
+    static constexpr std::chrono::milliseconds kPollInterval{150};
+    // The waits between polls after the start and after a change; after them every wait is
+    // kPollInterval. A local job usually ends within the first of them.
+    static constexpr std::array<std::chrono::milliseconds, 10> kFirstPollIntervals{
+        std::chrono::milliseconds(2),  std::chrono::milliseconds(3),  std::chrono::milliseconds(5),
+        std::chrono::milliseconds(5),  std::chrono::milliseconds(10), std::chrono::milliseconds(10),
+        std::chrono::milliseconds(20), std::chrono::milliseconds(30), std::chrono::milliseconds(50),
+        std::chrono::milliseconds(100)};
+
+    // `poll` must not refer to anything owned by the starter: a watch that does not end within its
+    // grace is left to finish on its own.
+    WatchThread(std::function<Poll()> poll, std::stop_token stop);
     ~WatchThread();
     WatchThread(const WatchThread&) = delete;
     WatchThread& operator=(const WatchThread&) = delete;
@@ -33,18 +46,23 @@ public:
     bool WaitFinished(std::chrono::milliseconds limit);
     // Asks the watch to stop and waits at most `grace` for it; true when the thread has ended.
     bool StopAndJoin(std::chrono::milliseconds grace);
+    // Something the poll looks at has news: poll now, then soon again. Safe from any thread, and
+    // also after the watch has ended.
+    std::function<void()> Nudger() const;
 
 private:
     struct State {
         std::mutex lock;
         std::condition_variable changed;
         bool stopRequested = false;
+        bool nudged = false;
         bool finished = false;
     };
 
-    static void Run(const std::shared_ptr<State>& state, const std::function<bool()>& poll);
+    static void Run(const std::shared_ptr<State>& state, const std::function<Poll()>& poll);
+    static void RequestStop(State& state);
 
     std::shared_ptr<State> state;
-    std::unique_ptr<PrintStop::Registration> stopRegistration;
+    std::optional<std::stop_callback<std::function<void()>>> stopCallback;
     std::thread thread;
 };

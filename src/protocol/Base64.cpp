@@ -39,33 +39,32 @@ inline void StoreGroup(char* out, std::uint32_t group) {
 
 } // namespace
 
-std::size_t Base64::DecodeInto(std::string_view text, char* out) {
+std::size_t Base64::Decoder::Feed(std::string_view text, char* out) {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const auto* const end = in + text.size();
     char* const outStart = out;
-
-    while (true) {
-        // Runs of whole groups without skipped characters: no per-character branches.
-        while (end - in >= static_cast<std::ptrdiff_t>(kGroupChars)) {
-            const std::uint32_t a = kDecode[in[0]];
-            const std::uint32_t b = kDecode[in[1]];
-            const std::uint32_t c = kDecode[in[2]];
-            const std::uint32_t d = kDecode[in[3]];
-            if (((a | b | c | d) & kSkip) != 0) {
-                break;
+    while (!ended) {
+        if (count == 0) {
+            // Runs of whole groups without skipped characters: no per-character branches.
+            while (end - in >= static_cast<std::ptrdiff_t>(kGroupChars)) {
+                const std::uint32_t a = kDecode[in[0]];
+                const std::uint32_t b = kDecode[in[1]];
+                const std::uint32_t c = kDecode[in[2]];
+                const std::uint32_t d = kDecode[in[3]];
+                if (((a | b | c | d) & kSkip) != 0) {
+                    break;
+                }
+                StoreGroup(out, (a << 18) | (b << 12) | (c << 6) | d);
+                out += kGroupBytes;
+                in += kGroupChars;
             }
-            StoreGroup(out, (a << 18) | (b << 12) | (c << 6) | d);
-            out += kGroupBytes;
-            in += kGroupChars;
         }
-
         // One group character by character, skipping what is not in the alphabet.
-        std::uint32_t group = 0;
-        std::size_t count = 0;
         while (in < end && count < kGroupChars) {
             const std::uint8_t value = kDecode[*in];
             if (value == kEnd && count == 0) {
-                return static_cast<std::size_t>(out - outStart);
+                ended = true;
+                break;
             }
             ++in;
             if ((value & kSkip) == 0) {
@@ -73,25 +72,40 @@ std::size_t Base64::DecodeInto(std::string_view text, char* out) {
                 ++count;
             }
         }
-
-        if (count == kGroupChars) {
-            StoreGroup(out, group);
-            out += kGroupBytes;
-            continue;
+        if (count < kGroupChars) {
+            break; // the piece ended inside a group: it goes on with the next piece
         }
-        // The text ended inside a group.
-        if (count == 3) {
-            group <<= 6;
-            out[0] = static_cast<char>(group >> 16);
-            out[1] = static_cast<char>(group >> 8);
-            out += 2;
-        } else if (count == 2) {
-            group <<= 12;
-            out[0] = static_cast<char>(group >> 16);
-            out += 1;
-        }
-        return static_cast<std::size_t>(out - outStart);
+        StoreGroup(out, group);
+        out += kGroupBytes;
+        group = 0;
+        count = 0;
     }
+    return static_cast<std::size_t>(out - outStart);
+}
+
+std::size_t Base64::Decoder::Finish(char* out) {
+    std::size_t written = 0;
+    // The text ended inside a group.
+    if (count == 3) {
+        const std::uint32_t bits = group << 6;
+        out[0] = static_cast<char>(bits >> 16);
+        out[1] = static_cast<char>(bits >> 8);
+        written = 2;
+    } else if (count == 2) {
+        const std::uint32_t bits = group << 12;
+        out[0] = static_cast<char>(bits >> 16);
+        written = 1;
+    }
+    group = 0;
+    count = 0;
+    ended = false;
+    return written;
+}
+
+std::size_t Base64::DecodeInto(std::string_view text, char* out) {
+    Decoder decoder;
+    const std::size_t decoded = decoder.Feed(text, out);
+    return decoded + decoder.Finish(out + decoded);
 }
 
 std::string Base64::Decode(std::string_view text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,22 @@ public:
     // Room that decoding `textLength` characters needs at most (the decoded bytes plus the slack the
     // fast path writes past them).
     static constexpr std::size_t MaxDecodedSize(std::size_t textLength) { return textLength / 4 * 3 + 4; }
+
+    // Decodes a text that comes in pieces, as it is written to a file: a group may span two pieces.
+    class Decoder {
+    public:
+        // Decodes one piece into `out`, which holds at least MaxDecodedSize(piece size) bytes;
+        // returns the number of bytes written.
+        std::size_t Feed(std::string_view piece, char* out);
+        // The bytes of a group the text ended in (at most two); the decoder is then fresh.
+        std::size_t Finish(char* out);
+
+    private:
+        std::uint32_t group = 0;
+        std::size_t count = 0;
+        // A 0 character where a group would start ended the text.
+        bool ended = false;
+    };
 
     static std::string Decode(std::string_view text);
     // Decodes into `out`, which holds at least MaxDecodedSize(text.size()) bytes; returns the number

@@ -2,7 +2,7 @@
 
 #include "config/AppSettings.h"
 #include "platform/CodePage.h"
-#include "protocol/PrintCommandError.h"
+#include "protocol/Copies.h"
 #include "xml/StrictXml.h"
 #include "xml/XmlFile.h"
 
@@ -43,16 +43,19 @@ bool IsAscii(std::string_view bytes) {
     return (seen & kHighBits) == 0;
 }
 
-// The first `count` characters of a UTF-8 text.
-std::string_view Utf8Head(std::string_view text, std::size_t count) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool startsCharacter = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
-        if (startsCharacter && characters++ == count) {
-            return text.substr(0, i);
+// The document's Base64, where it lies in the message when it is one piece of text there; a text the
+// parser put together elsewhere (references, several pieces) is copied.
+SharedText ContentOf(const pugi::xml_node& node, const std::shared_ptr<std::string>& text) {
+    const pugi::xml_node first = node.first_child();
+    if (first && !first.next_sibling() &&
+        (first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata)) {
+        const char* value = first.value();
+        const char* begin = text->data();
+        if (value >= begin && value < begin + text->size()) {
+            return SharedText(text, std::string_view(value, std::strlen(value)));
         }
     }
-    return text;
+    return SharedText(XmlFile::TextContent(node));
 }
 
 void AppendEscaped(std::string& text, std::string_view value) {
@@ -83,65 +86,47 @@ PrintCommand::PrintCommand()
       fileNameQuery("//parameter[@type=\"FILE_NAME\"]"), printerQuery("//parameter[@type=\"PRINTER\"]"),
       filePreviewQuery("//parameter[@type=\"FILE_PREVIEW\"]"), copiesQuery("//parameter[@type=\"COPIES\"]") {}
 
-int PrintCommand::ReadMessage(std::string_view wireBytes) {
-    // A message that fails to load carries no command either.
-    commandType = kCommandNone;
+CommandMessage PrintCommand::ReadMessage(std::string wireBytes) const {
+    CommandMessage message;
     // The text of a message ends at its first 0 byte.
-    if (const void* zero = std::memchr(wireBytes.data(), 0, wireBytes.size())) {
-        wireBytes =
-            wireBytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - wireBytes.data()));
+    if (const std::size_t zero = wireBytes.find('\0'); zero != std::string::npos) {
+        wireBytes.resize(zero);
     }
-
-    // The parsed text is only needed while the command is read; a print command's copy is megabytes.
-    struct ReleaseText {
-        PrintCommand& owner;
-        ~ReleaseText() {
-            owner.document.reset();
-            std::string().swap(owner.messageText);
-        }
-    } release{*this};
-
-    if (!LoadDocument(wireBytes)) {
-        return kLoadError;
+    // An all-ASCII message reads the same in every code page: parsed where it lies, no copy.
+    auto text = std::make_shared<std::string>(IsAscii(wireBytes) ? std::move(wireBytes)
+                                                                 : CodePage::Wire().Decode(wireBytes));
+    pugi::xml_document document;
+    if (!StrictXml::Parse(document, text->data(), text->size(), pugi::parse_default, kMarkupLimit)) {
+        message.status = kLoadError;
+        return message;
     }
-    return ReadCommand();
-}
-
-bool PrintCommand::LoadDocument(std::string_view wireBytes) {
-    if (IsAscii(wireBytes)) {
-        messageText.assign(wireBytes);
-    } else {
-        messageText = CodePage::Wire().Decode(wireBytes);
-    }
-    lastReceivedText = Utf8Head(messageText, kTraceTextLimit);
-
-    return StrictXml::Parse(document, messageText.data(), messageText.size(), pugi::parse_default,
-                            kMarkupLimit);
-}
-
-int PrintCommand::ReadCommand() {
-    commandType = kCommandNone;
     const pugi::xml_node commandNode = commandQuery.evaluate_node(document).node();
-    if (!commandNode) {
-        return kParseError;
-    }
     const pugi::xml_attribute type = commandNode.attribute("type");
-    if (!type) {
-        return kParseError;
+    if (!commandNode || !type) {
+        message.status = kParseError;
+        return message;
     }
+    message.status = kComplete;
     const std::string_view typeText = type.value();
     if (typeText == kTypePRQ) {
-        commandType = kCommandPRQ;
+        message.commandType = kCommandPRQ;
     } else if (typeText == kTypePRF) {
-        commandType = kCommandPRF;
+        message.commandType = kCommandPRF;
     } else if (typeText == kTypePFL) {
-        ReadPrintFile(commandNode);
-        commandType = kCommandPFL;
+        std::string missing;
+        PrintRequest request = ReadPrintFile(commandNode, text, missing);
+        if (!missing.empty()) {
+            message.status = kParameterMissing;
+            return message;
+        }
+        message.commandType = kCommandPFL;
+        message.print = std::move(request);
     }
-    return kComplete;
+    return message;
 }
 
-void PrintCommand::ReadPrintFile(pugi::xml_node commandNode) {
+PrintRequest PrintCommand::ReadPrintFile(pugi::xml_node commandNode, const std::shared_ptr<std::string>& text,
+                                         std::string& missing) const {
     const pugi::xpath_node context(commandNode);
     const pugi::xml_node contentNode = fileContentQuery.evaluate_node(context).node();
     const pugi::xml_node nameNode = fileNameQuery.evaluate_node(context).node();
@@ -149,29 +134,23 @@ void PrintCommand::ReadPrintFile(pugi::xml_node commandNode) {
     const pugi::xml_node previewNode = filePreviewQuery.evaluate_node(context).node();
     const pugi::xml_node copiesNode = copiesQuery.evaluate_node(context).node();
 
-    // Checked before any field changes, so a refused command leaves no half-read request behind.
-    if (!contentNode) {
-        throw PrintCommandError("print command without FILE_CONTENT");
+    PrintRequest request;
+    missing = !contentNode   ? "FILE_CONTENT"
+              : !nameNode    ? "FILE_NAME"
+              : !printerNode ? "PRINTER"
+              : !previewNode ? "FILE_PREVIEW"
+                             : "";
+    if (!missing.empty()) {
+        return request;
     }
-    if (!nameNode) {
-        throw PrintCommandError("print command without FILE_NAME");
-    }
-    if (!printerNode) {
-        throw PrintCommandError("print command without PRINTER");
-    }
-    if (!previewNode) {
-        throw PrintCommandError("print command without FILE_PREVIEW");
-    }
-
-    fileContent = XmlFile::TextContent(contentNode);
-    fileName = XmlFile::TextContent(nameNode);
-    printerName = XmlFile::TextContent(printerNode);
-    filePreview = XmlFile::TextContent(previewNode);
-    copies = copiesNode ? ParseCopies(XmlFile::TextContent(copiesNode)) : kDefaultCopies;
-}
-
-std::string PrintCommand::ResolvedPrinter() const {
-    return AppSettings::Instance().ResolvePrinterName(printerName);
+    request.content = ContentOf(contentNode, text);
+    request.fileName = XmlFile::TextContent(nameNode);
+    request.printerName = XmlFile::TextContent(printerNode);
+    request.printer = AppSettings::Instance().ResolvePrinterName(request.printerName);
+    request.documentName = XmlFile::TextContent(previewNode);
+    request.requestedCopies = copiesNode ? ParseCopies(XmlFile::TextContent(copiesNode)) : kDefaultCopies;
+    request.copies = Copies::Bound(request.requestedCopies);
+    return request;
 }
 
 int PrintCommand::ParseCopies(std::string_view text) {

@@ -13,13 +13,11 @@
 #include "print/DocumentStaging.h"
 #include "print/PrintJobRecord.h"
 #include "print/Spooler.h"
+#include "protocol/Copies.h"
 #include "ui/IMainWindowPort.h"
 #include "ui/MainWindowFlags.h"
 
 namespace {
-
-// The preview page reports once; while it works the worker looks this often.
-constexpr std::chrono::milliseconds kOutcomePoll{20};
 
 bool IsDocumentFile(const std::filesystem::path& path) {
     std::error_code error;
@@ -28,8 +26,7 @@ bool IsDocumentFile(const std::filesystem::path& path) {
 }
 
 std::int32_t BoundedCopies(std::int32_t copies, const std::string& fileName) {
-    const std::int32_t bounded =
-        std::clamp(copies, DriveDocumentPrinting::kMinimumCopies, DriveDocumentPrinting::kCopiesLimit);
+    const std::int32_t bounded = Copies::Bound(copies);
     if (bounded != copies) {
         EventLog::Write("[WARNING] %d copies asked of %s, printing %d", copies, fileName.c_str(), bounded);
     }
@@ -53,23 +50,18 @@ DriveDocumentPrinting::HandOver SubmitPdf(const std::string& printerName, const 
 DriveDocumentPrinting::HandOver WaitForPreviewPage(const BrowserPrintOutcome& outcome,
                                                    const std::string& fileName, const std::stop_token& stop,
                                                    std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (true) {
-        if (const std::optional<BrowserPrintOutcome::Result> result = outcome.Get()) {
-            if (!result->printed) {
-                EventLog::Write("PRINT_FAILED: %s was not printed", fileName.c_str());
-                return DriveDocumentPrinting::HandOver::NotTaken;
-            }
-            return DriveDocumentPrinting::HandOver::Taken;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
+    const std::optional<BrowserPrintOutcome::Result> result = outcome.Wait(limit, stop);
+    if (!result) {
+        if (!stop.stop_requested()) {
             EventLog::Write("PRINT_FAILED: %s was not printed in time", fileName.c_str());
-            return DriveDocumentPrinting::HandOver::NotTaken;
         }
-        if (!DriveDocumentPrinting::SleepUnlessStopped(kOutcomePoll, stop)) {
-            return DriveDocumentPrinting::HandOver::NotTaken;
-        }
+        return DriveDocumentPrinting::HandOver::NotTaken;
     }
+    if (!result->printed) {
+        EventLog::Write("PRINT_FAILED: %s was not printed", fileName.c_str());
+        return DriveDocumentPrinting::HandOver::NotTaken;
+    }
+    return DriveDocumentPrinting::HandOver::Taken;
 }
 
 } // namespace
@@ -89,8 +81,8 @@ DriveDocumentPrinting::HandOver DriveDocumentPrinting::PrintDriveDocument(
     std::stop_token stop, std::chrono::milliseconds limit) {
     const std::string fileName = documentPath.filename().string();
     if (mainWindow != nullptr && MainWindowFlags::shown && MainWindowFlags::previewIsPdf) {
-        mainWindow->ShowWaitingPage(true, DocumentStaging::kWaitingPageTimeout);
-        if (!SleepUnlessStopped(DocumentStaging::kWaitingPagePause, stop)) {
+        if (!mainWindow->ShowWaitingPage(true, DocumentStaging::kWaitingPageTimeout, stop) &&
+            stop.stop_requested()) {
             return HandOver::NotTaken;
         }
     }

@@ -26,12 +26,9 @@ public:
 
     // How long the preview page may take, documents of the network before this one included.
     static constexpr std::chrono::milliseconds kHandOverLimit{60000};
-    // Copies of one document, as the print dialogs and the preview page bound them.
-    static constexpr std::int32_t kMinimumCopies = 1;
-    static constexpr std::int32_t kCopiesLimit = 999;
 
-    // `copies` from the description file, brought into the range above. `tick` is the id of the
-    // record. Returns early, NotTaken, when `stop` is requested.
+    // `copies` from the description file, brought into the range every road prints (Copies). `tick` is the id
+    // of the record. Returns early, NotTaken, when `stop` is requested.
     static HandOver PrintDriveDocument(const std::string& printerName,
                                        const std::filesystem::path& documentPath, std::int32_t copies,
                                        const std::filesystem::path& folder, std::uint32_t tick,

@@ -170,7 +170,8 @@ void CQopraDlg::Initialise() {
     connect(settingsWindow.get(), &CSettingsDlg::networkSettingsChanged, this,
             [this] { parts.controller.StartNetwork(); });
     connect(settingsWindow.get(), &QDialog::accepted, this, [this] { parts.controller.CheckPrinters(); });
-    historyWindow = std::make_unique<CHistoryDlg>(AppSettings::Instance().language);
+    historyWindow =
+        std::make_unique<CHistoryDlg>(AppSettings::Instance().language, parts.controller.Register());
     historyWindow->SetConfirmation(&parts.confirmation);
     // A preview asked for from the history is seen: the window comes up with the document.
     connect(historyWindow.get(), &CHistoryDlg::showDocumentRequested, this,

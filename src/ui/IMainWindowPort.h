@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stop_token>
 
 #include "print/PrintJobRecord.h"
 
@@ -13,6 +14,6 @@ public:
     // Hands a print-job record to the main window (posted; the window owns it from now on).
     virtual void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) = 0;
     // Shows the waiting page (refreshing it when asked) and waits at most `timeout` for the window to
-    // have done so. Returns false on time-out.
-    virtual bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) = 0;
+    // have done so, or until `stop` is requested. Returns false when it has not been shown.
+    virtual bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout, std::stop_token stop) = 0;
 };

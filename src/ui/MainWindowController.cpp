@@ -3,9 +3,10 @@
 #include <QMetaObject>
 #include <QThread>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <future>
+#include <mutex>
 #include <utility>
 
 #include "app/DataFolder.h"
@@ -16,7 +17,6 @@
 #include "archive/gui/CBrowserDlg.h"
 #include "config/AppSettings.h"
 #include "platform/Unicode.h"
-#include "print/PrintStop.h"
 #include "print/Spooler.h"
 #include "ui/MainWindowFlags.h"
 
@@ -24,7 +24,6 @@ namespace {
 
 constexpr const char* kSettingsFileName = "qopra.xml";
 constexpr const char* kPdfMarker = ".PDF";
-constexpr std::chrono::milliseconds kWaitStep{50};
 
 std::string DocumentPath(const PrintJobRecord& record) {
     return (std::filesystem::path(record.workingFolder) / record.documentName).string();
@@ -33,7 +32,7 @@ std::string DocumentPath(const PrintJobRecord& record) {
 } // namespace
 
 MainWindowController::MainWindowController(ITraceSink* sink, QObject* parent)
-    : QObject(parent), traceSink(sink) {
+    : QObject(parent), traceSink(sink), network(sink, this) {
     networkRetry.setInterval(kNetworkRetryMilliseconds);
     connect(&networkRetry, &QTimer::timeout, this, [this] { StartNetwork(); });
 }
@@ -76,12 +75,7 @@ void MainWindowController::CheckPrinters() {
 
 void MainWindowController::Start() {
     CheckPrinters();
-    network.SetTraceSink(traceSink);
-    network.SetMainWindow(this);
-    if (!StartNetwork()) {
-        // A port that is taken or an address that is not up yet may come free: try again later.
-        networkRetry.start();
-    }
+    StartNetwork();
 }
 
 void MainWindowController::Shutdown() {
@@ -106,6 +100,11 @@ bool MainWindowController::StartNetwork() {
     problems.Report(error == EADDRINUSE ? ServiceProblems::Problem::PortTaken
                                         : ServiceProblems::Problem::PortUnavailable,
                     port, error != 0 ? std::strerror(error) : "the address is not of this computer");
+    // A port that is taken or an address that is not up yet may come free: try again later, after a
+    // restart with new ports as after the start of the program.
+    if (!networkRetry.isActive()) {
+        networkRetry.start();
+    }
     emit networkStartFailed();
     return false;
 }
@@ -121,35 +120,31 @@ void MainWindowController::PostPrintDocument(std::unique_ptr<PrintJobRecord> rec
         this, [this, holder] { HandlePrintDocument(std::move(*holder)); }, Qt::QueuedConnection);
 }
 
-bool MainWindowController::ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) {
+bool MainWindowController::ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout,
+                                           std::stop_token stop) {
     if (QThread::currentThread() == thread()) {
         HandleShowWaitingPage(refresh);
         return true;
     }
-    // The worker waits a bounded time only: the GUI thread may itself be waiting for this worker.
-    auto shown = std::make_shared<std::promise<bool>>();
-    std::future<bool> result = shown->get_future();
+    struct Shown {
+        std::mutex lock;
+        std::condition_variable_any done;
+        bool shown = false;
+    };
+    // The worker waits a bounded time only, and not past the end of the service: the GUI thread may
+    // itself be waiting for this worker.
+    auto shown = std::make_shared<Shown>();
     QMetaObject::invokeMethod(
         this,
         [this, refresh, shown] {
             HandleShowWaitingPage(refresh);
-            shown->set_value(true);
+            std::lock_guard guard(shown->lock);
+            shown->shown = true;
+            shown->done.notify_all();
         },
         Qt::QueuedConnection);
-    // Waited for in steps, so that the end of the server does not wait for a GUI thread that is
-    // itself ending the server.
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (result.wait_for(kWaitStep) != std::future_status::ready) {
-        if (PrintStop::Requested() || std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-    }
-    try {
-        return result.get();
-    } catch (const std::future_error&) {
-        // The controller went away before it came round to the request.
-        return false;
-    }
+    std::unique_lock guard(shown->lock);
+    return shown->done.wait_for(guard, stop, timeout, [&] { return shown->shown; });
 }
 
 void MainWindowController::HandleShowWaitingPage(bool refresh) {
@@ -170,35 +165,33 @@ void MainWindowController::HandlePrintDocument(std::unique_ptr<PrintJobRecord> r
     emit navigateRequested(QString::fromStdString(document));
     currentDocument = isPdf ? DataFolder::WaitingPage().string() : document;
 
-    PreviewPageFor(record->printerName).PrintDocument(std::make_unique<PrintJobRecord>(*record));
+    Page().PrintDocument(std::make_unique<PrintJobRecord>(*record));
 
     if (AppSettings::Instance().backup) {
-        PrintedDocuments().AddPrintedDocument(record->receivedFileName, record->printerName,
-                                              record->documentName, record->workingFolder, record->id);
+        Register().AddPrintedDocument(record->receivedFileName, record->printerName, record->documentName,
+                                      record->workingFolder, record->id);
         emit historyEntryAdded(*record);
     }
 }
 
-CBrowserDlg& MainWindowController::PreviewPageFor(const std::string& printerName) {
-    if (previewPage && previewPage->PrinterName() != printerName) {
-        // A page that is still printing finishes its documents first, then goes.
-        CBrowserDlg* retired = previewPage.release();
-        retired->setParent(this);
-        if (retired->IsBusy()) {
-            connect(retired, &CBrowserDlg::idle, retired, &QObject::deleteLater);
-        } else {
-            retired->deleteLater();
-        }
-    }
+CBrowserDlg& MainWindowController::Page() {
+    // One page prints every record, each on its own printer by name.
     if (!previewPage) {
-        previewPage = std::make_unique<CBrowserDlg>(printerName);
+        previewPage = std::make_unique<CBrowserDlg>();
         connect(previewPage.get(), &CBrowserDlg::waitingPageRequested, this,
                 [this] { HandleShowWaitingPage(false); });
     }
     return *previewPage;
 }
 
+PrintedDocuments& MainWindowController::Register() {
+    if (!documents) {
+        documents = std::make_unique<PrintedDocuments>();
+    }
+    return *documents;
+}
+
 void MainWindowController::LoadHistory() {
-    PrintedDocuments().LoadPrintedDocuments(
+    Register().LoadPrintedDocuments(
         [this](std::unique_ptr<PrintJobRecord> record) { emit historyEntryAdded(*record); });
 }

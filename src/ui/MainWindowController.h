@@ -13,6 +13,7 @@
 
 class CBrowserDlg;
 class IDesktopNotifier;
+class PrintedDocuments;
 class ITraceSink;
 
 // What the main window does that needs no visible window: loads the settings, runs the network
@@ -53,7 +54,7 @@ public:
 
     // From any thread: queued to the GUI thread.
     void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) override;
-    bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) override;
+    bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout, std::stop_token stop) override;
 
     // GUI thread: a print-job record reaches the main window. Hands a copy to the preview page of the
     // record's printer and, with backup on, records the document.
@@ -65,7 +66,9 @@ public:
 
     // What the main window's preview stands for: the waiting page while a PDF is printed.
     const std::string& CurrentDocument() const { return currentDocument; }
-    // The preview page of the last record's printer; null before the first record.
+    // The register of kept documents (made at first use, in the data folder of that time).
+    PrintedDocuments& Register();
+    // The preview page; null before the first record.
     CBrowserDlg* PreviewPage() const { return previewPage.get(); }
 
 signals:
@@ -82,8 +85,8 @@ signals:
     void historyEntryAdded(const PrintJobRecord& record);
 
 private:
-    // The page for `printerName`: the current one when it was made for exactly that printer.
-    CBrowserDlg& PreviewPageFor(const std::string& printerName);
+    // The preview page, made for the first record.
+    CBrowserDlg& Page();
 
     ITraceSink* traceSink;
     DesktopNotices notices;
@@ -92,4 +95,5 @@ private:
     QTimer networkRetry;
     std::string currentDocument;
     std::unique_ptr<CBrowserDlg> previewPage;
+    std::unique_ptr<PrintedDocuments> documents;
 };

@@ -16,16 +16,19 @@
 #include "core/PrintTestFiles.h"
 #include "print/DocumentStaging.h"
 #include "print/HiddenProcess.h"
-#include "print/PrintStop.h"
+#include "print/PrintContext.h"
 #include "print/PrinterStatus.h"
 #include "print/Spooler.h"
+#include "print/StagingFolders.h"
 #include "protocol/Base64.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 #include "ui/IMainWindowPort.h"
 #include "ui/MainWindowFlags.h"
 
 namespace fs = std::filesystem;
+using Code = PrintResult::Code;
 
 namespace {
 
@@ -34,7 +37,7 @@ public:
     void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) override {
         records.push_back(std::move(record));
     }
-    bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout) override {
+    bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout, std::stop_token) override {
         waitingPages.emplace_back(refresh, timeout);
         return true;
     }
@@ -78,19 +81,21 @@ protected:
             WriteFileBytes(source / name, bytes);
             names.push_back(name);
         }
-        fs::path folder;
-        std::uint32_t tick = 0;
-        DocumentStaging::CreateJobFolder(folder, tick);
-        EXPECT_TRUE(DocumentStaging::CreateFolderTree(folder));
-        EXPECT_TRUE(printtest::MakeArchive(folder / archiveName, source, names, switches));
-        return folder;
+        PrintRequest request;
+        EXPECT_TRUE(DocumentStaging::CreateJobFolder(request));
+        EXPECT_TRUE(printtest::MakeArchive(request.workingFolder / archiveName, source, names, switches));
+        return request.workingFolder;
     }
 
-    int Print(const std::string& received, const std::string& document, const fs::path& folder,
-              IMainWindowPort* window = nullptr) {
-        status = 0;
-        return DocumentStaging::PrintReceivedDocument(received, "qopra-null", document, 1, folder, 7, window,
-                                                      status);
+    Code Print(const std::string& received, const std::string& document, const fs::path& folder,
+               IMainWindowPort* window = nullptr, int copies = 1, std::stop_token stop = {},
+               const std::string& printer = "qopra-null") {
+        const PrintResult result = DocumentStaging::PrintReceivedDocument(
+            printtest::Request(received, printer, document, copies, folder, 7),
+            PrintContext{window, stop, nullptr});
+        status = result.printerStatus;
+        reason = result.reason;
+        return result.code;
     }
 
     std::string Log() { return ReadFileBytes(dir / "qopra.log"); }
@@ -98,6 +103,7 @@ protected:
     TempDir dir;
     fs::path data;
     std::uint32_t status = 0;
+    std::string reason;
 };
 
 } // namespace
@@ -121,37 +127,49 @@ TEST(StagingNames, PdfNamesAnywhereInTheNameWhateverTheCase) {
     EXPECT_FALSE(DocumentStaging::IsPdfName("page.htm"));
 }
 
-TEST_F(DocumentStagingTest, BackupFoldersAreUniqueEvenWithinOneMillisecond) {
+TEST_F(DocumentStagingTest, RequestFoldersAreUniqueEvenWithinOneMillisecond) {
     AppSettings::Instance().backup = true;
     std::set<fs::path> folders;
     constexpr int kRequests = 50;
-    for (int i = 0; i < kRequests; ++i) {
-        fs::path folder;
-        std::uint32_t tick = 0;
-        DocumentStaging::CreateJobFolder(folder, tick);
+    for (int i = 0; i < 2 * kRequests; ++i) {
+        // With backup off the same, below "pf": every request has a folder of its own.
+        AppSettings::Instance().backup = i < kRequests;
+        PrintRequest request;
+        ASSERT_TRUE(DocumentStaging::CreateJobFolder(request));
+        const fs::path& folder = request.workingFolder;
         ASSERT_TRUE(fs::is_directory(folder));
-        EXPECT_EQ(folder.parent_path(), data);
+        EXPECT_EQ(folder.parent_path(), i < kRequests ? data : data / "pf");
+        EXPECT_EQ(request.folderKept, i < kRequests);
         char hex[16];
-        std::snprintf(hex, sizeof hex, "%x", tick);
+        std::snprintf(hex, sizeof hex, "%x", request.registerId);
         EXPECT_EQ(folder.filename().string().rfind(hex, 0), 0u) << folder;
         folders.insert(folder);
     }
-    EXPECT_EQ(folders.size(), static_cast<std::size_t>(kRequests));
+    EXPECT_EQ(folders.size(), static_cast<std::size_t>(2 * kRequests));
 }
 
-TEST_F(DocumentStagingTest, SingleFolderIsEmptiedForTheNextRequest) {
-    fs::path first;
-    std::uint32_t tick = 99;
-    DocumentStaging::CreateJobFolder(first, tick);
-    EXPECT_EQ(first, data / "pf");
-    EXPECT_EQ(tick, 99u);
-    ASSERT_TRUE(DocumentStaging::CreateFolderTree(first));
-    WriteFileBytes(first / "old.pdf", "old");
-
-    fs::path second;
-    DocumentStaging::CreateJobFolder(second, tick);
-    EXPECT_EQ(second, first);
-    EXPECT_FALSE(fs::exists(first / "old.pdf"));
+TEST_F(DocumentStagingTest, RequestFoldersGoWhenTheRequestEndsButTheLastPrintedStays) {
+    StagingFolders folders;
+    const auto staged = [&](bool backup) {
+        AppSettings::Instance().backup = backup;
+        PrintRequest request;
+        EXPECT_TRUE(DocumentStaging::CreateJobFolder(request));
+        WriteFileBytes(request.workingFolder / "doc.pdf", "x");
+        return request;
+    };
+    const PrintRequest failed = staged(false);
+    const PrintRequest printed = staged(false);
+    const PrintRequest kept = staged(true);
+    const PrintRequest next = staged(false);
+    folders.Retire(failed, false);
+    folders.Retire(printed, true);
+    folders.Retire(kept, false);
+    EXPECT_FALSE(fs::exists(failed.workingFolder));
+    EXPECT_TRUE(fs::exists(printed.workingFolder / "doc.pdf")) << "the main window may show it";
+    EXPECT_TRUE(fs::exists(kept.workingFolder / "doc.pdf")) << "a backup copy";
+    folders.Retire(next, true);
+    EXPECT_FALSE(fs::exists(printed.workingFolder));
+    EXPECT_TRUE(fs::exists(next.workingFolder));
 }
 
 TEST_F(DocumentStagingTest, RemoveFolderDeletesLinksWithoutFollowingThem) {
@@ -217,15 +235,15 @@ TEST_F(DocumentStagingTest, ExtractArchivePutsEveryFileIntoTheFolderWithoutPaths
 TEST_F(DocumentStagingTest, BadReceivedNamesGiveOneAndMissingArchiveProgramGivesTwo) {
     const fs::path folder = StageArchive("a.7z", {{"doc.htm", "x"}});
     for (const char* bad : {"../a.7z", "pf/a.7z", "", "a\\b", "missing.7z"}) {
-        EXPECT_EQ(Print(bad, "doc.htm", folder), DocumentStaging::kResultReceivedFileMissing) << bad;
+        EXPECT_EQ(Print(bad, "doc.htm", folder), Code::ReceivedFileMissing) << bad;
     }
-    EXPECT_EQ(Print("a.7z", "doc.htm", fs::path()), DocumentStaging::kResultReceivedFileMissing);
+    EXPECT_EQ(Print("a.7z", "doc.htm", fs::path()), Code::ReceivedFileMissing);
 
     const std::string savedPath = std::getenv("PATH");
     setenv("PATH", (dir / "empty-bin").c_str(), 1);
-    const int result = Print("a.7z", "doc.htm", folder);
+    const Code result = Print("a.7z", "doc.htm", folder);
     setenv("PATH", savedPath.c_str(), 1);
-    EXPECT_EQ(result, DocumentStaging::kResultDecompressFailed);
+    EXPECT_EQ(result, Code::DecompressFailed);
     EXPECT_NE(Log().find("7za not found"), std::string::npos);
 }
 
@@ -256,8 +274,8 @@ TEST_F(DocumentStagingTest, MissingBadOrLinkedDocumentsGiveThreeWithoutPrinting)
     RecordingWindow window;
     fs::path folder = StageArchive("a.7z", {{"doc.htm", "x"}, {"other.pdf", printtest::MinimalPdf()}});
     // A PDF in the folder does not rescue a document name that is not a PDF name.
-    EXPECT_EQ(Print("a.7z", "missing.htm", folder, &window), DocumentStaging::kResultDocumentMissing);
-    EXPECT_EQ(Print("a.7z", "../doc.htm", folder, &window), DocumentStaging::kResultDocumentMissing);
+    EXPECT_EQ(Print("a.7z", "missing.htm", folder, &window), Code::DocumentMissing);
+    EXPECT_EQ(Print("a.7z", "../doc.htm", folder, &window), Code::DocumentMissing);
 
     const fs::path outside = dir / "outside.htm";
     WriteFileBytes(outside, "secret");
@@ -265,13 +283,13 @@ TEST_F(DocumentStagingTest, MissingBadOrLinkedDocumentsGiveThreeWithoutPrinting)
     fs::create_symlink(outside, dir / "links" / "doc.htm");
     folder = StageArchive("b.7z", {});
     ASSERT_TRUE(printtest::MakeArchive(folder / "b.7z", dir / "links", {"doc.htm"}, {"-snl"}));
-    EXPECT_EQ(Print("b.7z", "doc.htm", folder, &window), DocumentStaging::kResultDocumentMissing);
+    EXPECT_EQ(Print("b.7z", "doc.htm", folder, &window), Code::DocumentMissing);
     EXPECT_TRUE(window.records.empty());
 }
 
 TEST_F(DocumentStagingTest, EncryptedArchiveFailsAtOnceInsteadOfAskingForAPassword) {
     const fs::path folder = StageArchive("secret.7z", {{"doc.htm", "x"}}, {"-pSecret", "-mhe=on"});
-    EXPECT_EQ(Print("secret.7z", "doc.htm", folder), DocumentStaging::kResultDecompressFailed);
+    EXPECT_EQ(Print("secret.7z", "doc.htm", folder), Code::DecompressFailed);
 }
 
 TEST_F(DocumentStagingTest, WithoutSchedulerNothingIsHandedOverAndThePersonHearsWhy) {
@@ -280,15 +298,13 @@ TEST_F(DocumentStagingTest, WithoutSchedulerNothingIsHandedOverAndThePersonHears
     MainWindowFlags::previewIsPdf = true;
     const fs::path folder = StageArchive("a.7z", {{"Page.htm", "<p>x</p>"}});
     testing::internal::CaptureStderr();
-    status = 0;
-    const int browserResult = DocumentStaging::PrintReceivedDocument("a.7z", "qopra-null", "Page.htm", 3,
-                                                                     folder, 0x1234, &window, status);
+    const Code browserResult = Print("a.7z", "Page.htm", folder, &window, 3);
     const fs::path pdfFolder = StageArchive("b.7z", {{"Doc.PDF", printtest::MinimalPdf()}});
-    const int pdfResult = Print("b.7z", "doc.pdf", pdfFolder);
+    const Code pdfResult = Print("b.7z", "doc.pdf", pdfFolder);
     const std::string said = testing::internal::GetCapturedStderr();
 
-    EXPECT_EQ(browserResult, DocumentStaging::kResultPrintFailed);
-    EXPECT_EQ(pdfResult, DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(browserResult, Code::PrintFailed);
+    EXPECT_EQ(pdfResult, Code::PrintFailed);
     EXPECT_EQ(status, 0u);
     // The printer cannot be checked, so no document goes to a page that could print it later.
     EXPECT_TRUE(window.records.empty());
@@ -296,8 +312,10 @@ TEST_F(DocumentStagingTest, WithoutSchedulerNothingIsHandedOverAndThePersonHears
     EXPECT_TRUE(window.waitingPages[0].first);
     EXPECT_EQ(window.waitingPages[0].second, std::chrono::milliseconds(5000));
     const std::string log = Log();
-    EXPECT_NE(log.find("Unable to open printer qopra-null\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Unable to open printer qopra-null, error: "), std::string::npos) << log;
+    const std::size_t first = log.find("Unable to open printer qopra-null, error: ");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_NE(log.find("Unable to open printer qopra-null, error: ", first + 1), std::string::npos) << log;
+    EXPECT_EQ(reason, "the spooler cannot be reached");
     // Once per request, with the server that was tried.
     const std::string cause = "qopra2: Cannot reach the spooler at " + (dir / "no-cupsd.sock").string() +
                               ": No such file or directory\n";
@@ -320,56 +338,47 @@ TEST_F(DocumentStagingTest, SpoolerCallsFailCleanlyWithoutScheduler) {
     EXPECT_EQ(Spooler::ServerName(), (dir / "no-cupsd.sock").string());
 }
 
-TEST_F(DocumentStagingTest, StagingFolderIsClearedWholeBeforeEachRequestWithoutFollowingLinks) {
-    // An archive whose directory entries are recreated in "pf", one of them named like the next
-    // request's archive.
+TEST_F(DocumentStagingTest, StagingFolderIsClearedWholeAtStartWithoutFollowingLinks) {
+    // What a run left below "pf": request folders with sub-folders an archive made, and a link out.
     const fs::path source = dir / "source";
     fs::create_directories(source / "next.7z" / "deeper");
     WriteFileBytes(source / "next.7z" / "deeper" / "x.txt", "x");
     WriteFileBytes(source / "doc.htm", "<p>x</p>");
-    fs::path folder;
-    std::uint32_t tick = 0;
-    DocumentStaging::CreateJobFolder(folder, tick);
-    ASSERT_TRUE(DocumentStaging::CreateFolderTree(folder));
+    PrintRequest request;
+    ASSERT_TRUE(DocumentStaging::CreateJobFolder(request));
+    const fs::path folder = request.workingFolder;
     ASSERT_TRUE(printtest::MakeArchive(folder / "a.7z", source, {"doc.htm", "next.7z"}));
     ASSERT_TRUE(DocumentStaging::ExtractArchive(folder / "a.7z", folder));
     ASSERT_TRUE(fs::is_directory(folder / "next.7z"));
     const fs::path keep = dir / "keep";
     fs::create_directories(keep);
     WriteFileBytes(keep / "precious.txt", "precious");
-    fs::create_directory_symlink(keep, folder / "sub-link");
+    fs::create_directory_symlink(keep, data / "pf" / "sub-link");
 
-    fs::path next;
-    DocumentStaging::CreateJobFolder(next, tick);
-    EXPECT_EQ(next, folder);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(next))) << "pf is removed whole";
+    DocumentStaging::ClearSingleJobFolder();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(data / "pf"))) << "pf is removed whole";
     EXPECT_EQ(ReadFileBytes(keep / "precious.txt"), "precious");
-    ASSERT_TRUE(DocumentStaging::CreateFolderTree(next));
-    EXPECT_TRUE(DocumentStaging::WriteReceivedFile(next / "next.7z", Base64::Encode("7z")));
     EXPECT_EQ(Log().find("Failed to RemoveDirectory"), std::string::npos) << Log();
 
-    // A file in place of the folder goes as well.
-    fs::remove_all(next);
-    WriteFileBytes(next, "not a folder");
-    DocumentStaging::CreateJobFolder(next, tick);
-    EXPECT_FALSE(fs::exists(next));
+    // A link in place of the folder goes by itself.
+    fs::create_directory_symlink(keep, data / "pf");
+    DocumentStaging::ClearSingleJobFolder();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(data / "pf")));
+    EXPECT_EQ(ReadFileBytes(keep / "precious.txt"), "precious");
+    ASSERT_TRUE(DocumentStaging::CreateJobFolder(request));
+    EXPECT_EQ(request.workingFolder.parent_path(), data / "pf");
 }
 
 TEST_F(DocumentStagingTest, OnlyOfferedPrintersArePrintedOn) {
     const fs::path folder = StageArchive("a.7z", {{"doc.htm", "<p>x</p>"}});
-    status = 0;
-    EXPECT_EQ(
-        DocumentStaging::PrintReceivedDocument("a.7z", "qopra-pdf", "doc.htm", 1, folder, 1, nullptr, status),
-        DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("a.7z", "doc.htm", folder, nullptr, 1, {}, "qopra-pdf"), Code::PrintFailed);
     EXPECT_EQ(status, PrinterStatus::kNotAvailable);
     EXPECT_NE(Log().find("[ERROR] qopra-pdf is not a printer offered to devices"), std::string::npos)
         << Log();
     // Refused before anything is unpacked.
     EXPECT_FALSE(fs::exists(folder / "doc.htm"));
     // Names are taken exactly as the settings hold them.
-    EXPECT_EQ(DocumentStaging::PrintReceivedDocument("a.7z", "QOPRA-NULL", "doc.htm", 1, folder, 1, nullptr,
-                                                     status),
-              DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("a.7z", "doc.htm", folder, nullptr, 1, {}, "QOPRA-NULL"), Code::PrintFailed);
     EXPECT_EQ(status, PrinterStatus::kNotAvailable);
 }
 
@@ -378,7 +387,7 @@ TEST_F(DocumentStagingTest, DamagedArchivesGiveTwoAndWarningsOfTheArchiveProgram
     fs::path folder = StageArchive("a.7z", {{"doc.htm", page}});
     const std::string whole = ReadFileBytes(folder / "a.7z");
     WriteFileBytes(folder / "a.7z", whole.substr(0, whole.size() / 2));
-    EXPECT_EQ(Print("a.7z", "doc.htm", folder), DocumentStaging::kResultDecompressFailed);
+    EXPECT_EQ(Print("a.7z", "doc.htm", folder), Code::DecompressFailed);
     EXPECT_FALSE(fs::exists(folder / "doc.htm")) << "a document cut short is not left to print";
     EXPECT_NE(Log().find("a.7z refused: 7za cannot read it (code 2)"), std::string::npos) << Log();
 
@@ -489,6 +498,16 @@ TEST_F(DocumentStagingTest, HelpersRunInAProcessGroupOfTheirOwn) {
     EXPECT_NE(std::stoi(output), ::getpgrp());
     ASSERT_TRUE(HiddenProcess::RunForOutput("/bin/sh", {"-c", "yes"}, {}, exitCode, output, 4096));
     EXPECT_EQ(exitCode, HiddenProcess::kStopped);
+
+    // A wrapper script that only starts the real program is skipped; any other script is run.
+    const fs::path wrapper = dir / "wrapper";
+    WriteFileBytes(wrapper, "#! /bin/sh\nexec /bin/true \"$@\"\n");
+    EXPECT_EQ(HiddenProcess::ScriptTarget(wrapper), "/bin/true");
+    WriteFileBytes(wrapper, "#!/bin/sh\nexport X=1\nexec /bin/true \"$@\"\n");
+    EXPECT_EQ(HiddenProcess::ScriptTarget(wrapper), "");
+    WriteFileBytes(wrapper, "#!/bin/sh\nexec /bin/true \"$@\" --more\n");
+    EXPECT_EQ(HiddenProcess::ScriptTarget(wrapper), "");
+    EXPECT_EQ(HiddenProcess::ScriptTarget("/bin/true"), "");
 }
 
 TEST_F(DocumentStagingTest, ReadOnlyDataFolderIsNamedAsTheCauseOfEachRefusedRequest) {
@@ -505,20 +524,17 @@ TEST_F(DocumentStagingTest, ReadOnlyDataFolderIsNamedAsTheCauseOfEachRefusedRequ
     }
     DataFolder::SetPath(readOnly);
     std::string said;
-    int result = -1;
+    Code result = Code::Printed;
     for (bool backup : {false, true}) {
         AppSettings::Instance().backup = backup;
-        fs::path folder;
-        std::uint32_t tick = 0;
-        DocumentStaging::CreateJobFolder(folder, tick);
-        DocumentStaging::CreateFolderTree(folder);
-        if (!folder.empty()) {
-            DocumentStaging::WriteReceivedFile(folder / "a.7z", Base64::Encode("7z"));
+        PrintRequest request;
+        if (DocumentStaging::CreateJobFolder(request)) {
+            DocumentStaging::WriteReceivedFile(request.workingFolder / "a.7z", Base64::Encode("7z"));
         }
         testing::internal::CaptureStderr();
-        result = Print("a.7z", "doc.htm", folder);
+        result = Print("a.7z", "doc.htm", request.workingFolder);
         said += testing::internal::GetCapturedStderr();
-        EXPECT_EQ(result, DocumentStaging::kResultReceivedFileMissing);
+        EXPECT_EQ(result, Code::ReceivedFileMissing);
     }
     if (mounted) {
         ::umount2(readOnly.c_str(), MNT_DETACH);
@@ -540,21 +556,22 @@ TEST_F(DocumentStagingTest, TheEndOfTheServerStopsAnUnpackingAndAnswersThatThePr
     fs::create_directories(work);
     ASSERT_TRUE(printtest::MakeArchive(work / "a.7z", source, {"zeros.htm"}, {"-mx1"}));
 
-    std::thread ending([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        PrintStop::Request();
+    std::stop_source service;
+    // The end comes while the archive program is writing the document.
+    std::thread ending([&service, &work] {
+        WaitUntil([&] { return fs::exists(work / "zeros.htm"); });
+        service.request_stop();
     });
-    const bool unpacked = DocumentStaging::ExtractArchive(work / "a.7z", work);
+    const bool unpacked =
+        DocumentStaging::ExtractArchive(work / "a.7z", work, DocumentStaging::kExtractTimeLimit,
+                                        DocumentStaging::kUnpackLimit, false, service.get_token());
     ending.join();
     EXPECT_FALSE(unpacked);
     EXPECT_FALSE(fs::exists(work / "zeros.htm")) << "what was cut short is not left for printing";
     // While the end lasts, a request is answered at once as failed.
-    std::uint32_t status = 0;
     WriteFileBytes(work / "b.pdf", printtest::MinimalPdf());
-    EXPECT_EQ(
-        DocumentStaging::PrintReceivedDocument("b.pdf", "qopra-null", "b.pdf", 1, work, 0, nullptr, status),
-        DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("b.pdf", "b.pdf", work, nullptr, 1, service.get_token()), Code::PrintFailed);
+    EXPECT_EQ(reason, "ended by the end of the program");
     EXPECT_NE(Log().find("[WARNING] Printing b.pdf ended by the end of the program"), std::string::npos)
         << Log();
-    PrintStop::Clear();
 }

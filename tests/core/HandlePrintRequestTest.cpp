@@ -7,10 +7,12 @@
 #include "core/PrintTestFiles.h"
 #include "net/TCPXmlManager.h"
 #include "print/PrinterStatus.h"
+#include "print/Spooler.h"
 #include "protocol/Base64.h"
 #include "protocol/PrintCommand.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 
 namespace fs = std::filesystem;
 using namespace nettest;
@@ -44,8 +46,6 @@ protected:
         AppSettings::Instance().backup = false;
         AppSettings::Instance().SetPrinters({"qopra-pdf", "qopra-paused"});
         AppSettings::Instance().SetAlias("qopra-pdf", "Office");
-        manager.SetCommand(&command);
-        manager.SetTraceSink(&trace);
         manager.SetDevicePort(device.PortText());
         ASSERT_TRUE(manager.ConnectToDevice("127.0.0.1"));
         connection.emplace(device.Accept());
@@ -77,7 +77,7 @@ protected:
     TempDir dir;
     TraceRecorder trace;
     PrintCommand command;
-    TCPXmlManager manager;
+    TCPXmlManager manager{command, &trace};
     DeviceListener device{"127.0.0.1"};
     std::optional<DeviceConnection> connection;
 };
@@ -124,4 +124,78 @@ TEST_F(HandlePrintRequestTest, PdfIsPrintedOnTheRealPrinterBehindTheAlias) {
         Send(PrintMessage("a.7z", Archive(document, printtest::MinimalPdf()), "qopra-paused", document, "1")),
         Result(4, PrinterStatus::kPaused));
     EXPECT_TRUE(trace.WaitFor(": a.7z print failed on qopra-paused"));
+}
+
+TEST_F(HandlePrintRequestTest, RequestsRunSideBySideAndNoneHoldsUpAnother) {
+    if (!printtest::HaveScheduler()) {
+        GTEST_SKIP() << "no private scheduler (CUPS_SERVER)";
+    }
+    AppSettings::Instance().SetPrinters({"qopra-pdf", "qopra-busy", "qopra-null"});
+    // A second and a third device, on addresses of their own.
+    std::optional<DeviceListener> secondDevice;
+    std::optional<DeviceListener> thirdDevice;
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.2", secondDevice));
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.3", thirdDevice));
+    ASSERT_TRUE(manager.ConnectToDevice("127.0.0.2"));
+    DeviceConnection second = secondDevice->Accept();
+    ASSERT_TRUE(second.ReadMessage().has_value());
+    ASSERT_TRUE(manager.ConnectToDevice("127.0.0.3"));
+    DeviceConnection third = thirdDevice->Accept();
+    ASSERT_TRUE(third.ReadMessage().has_value());
+
+    // The first device prints on a printer busy with another job: its own waits in the queue.
+    const fs::path hold = fs::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-busy.hold";
+    WriteFileBytes(hold, "");
+    WriteFileBytes(dir / "blocker.pdf", printtest::MinimalPdf());
+    const int blocker = Spooler::SubmitFile("qopra-busy", dir / "blocker.pdf", "blocker", 1);
+    ASSERT_TRUE(printtest::WaitForJobState("qopra-busy", blocker, Spooler::JobState::Processing));
+    const std::string held = "Held-" + std::to_string(::getpid()) + ".pdf";
+    ASSERT_TRUE(connection->SendBytes(
+        PrintMessage("same.7z", Archive(held, printtest::MinimalPdf()), "qopra-busy", held, "1")));
+    ASSERT_TRUE(trace.WaitFor(" received same.7z"));
+
+    // Two more devices send archives of the same names at once, each with its own document: each
+    // prints its own, and both are answered while the first still waits.
+    const std::string page = "Same-" + std::to_string(::getpid()) + ".pdf";
+    const std::string secondMessage =
+        PrintMessage("same.7z", Archive(page, printtest::MinimalPdf(50000)), "qopra-pdf", page, "1");
+    const std::string thirdMessage =
+        PrintMessage("same.7z", Archive(page, printtest::MinimalPdf(150000)), "qopra-null", page, "2");
+    ASSERT_TRUE(second.SendBytes(secondMessage));
+    ASSERT_TRUE(third.SendBytes(thirdMessage));
+    EXPECT_EQ(second.ReadMessage(), Result(0, 0));
+    EXPECT_EQ(third.ReadMessage(), Result(0, 0));
+    EXPECT_EQ(trace.Count(" printed successfully n."), 2u) << "the first device is still waiting";
+    const auto onPdf = printtest::FindJob("qopra-pdf", page);
+    const auto onNull = printtest::FindJob("qopra-null", page);
+    ASSERT_TRUE(onPdf && onNull);
+    EXPECT_EQ(onNull->copies, 2);
+    // Each printed the document it sent.
+    EXPECT_LT(onPdf->sizeBytes, 100000);
+    EXPECT_GT(onNull->sizeBytes, 100000);
+
+    fs::remove(hold);
+    EXPECT_EQ(connection->ReadMessage(), Result(0, 0));
+    // Nothing of the requests is left below "pf" but the last printed document.
+    EXPECT_TRUE(WaitUntil([&] {
+        return std::distance(fs::directory_iterator(dir / "data" / "pf"), fs::directory_iterator()) == 1;
+    }));
+}
+
+TEST_F(HandlePrintRequestTest, EveryRequestOfADeviceIsAnsweredInOrderAndRecorded) {
+    // Twelve prints back to back: twelve answers in order and twelve result lines, however fast.
+    const std::string archive = Archive("doc.htm", "x");
+    std::string burst;
+    for (int i = 0; i < 12; ++i) {
+        burst += PrintMessage("a" + std::to_string(i) + ".7z", archive, "Office",
+                              "missing" + std::to_string(i) + ".htm", "1");
+    }
+    ASSERT_TRUE(connection->SendBytes(burst));
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(connection->ReadMessage(), Result(3, 0)) << i;
+    }
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_TRUE(trace.WaitFor(": unable to find preview file  missing" + std::to_string(i) + ".htm"));
+        EXPECT_EQ(trace.Count(" received a" + std::to_string(i) + ".7z"), 1u);
+    }
 }

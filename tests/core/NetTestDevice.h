@@ -151,6 +151,12 @@ public:
             }
         }
     }
+    // Whether the server has closed the connection by now (without waiting, nothing read).
+    bool ClosedNow() const {
+        pollfd wait{socket.Get(), POLLIN, 0};
+        char byte = 0;
+        return poll(&wait, 1, 0) > 0 && recv(socket.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+    }
     void Close() { socket.Reset(); }
 
 private:
@@ -182,6 +188,14 @@ public:
     std::string PortText() const { return std::to_string(Port()); }
     DeviceConnection Accept() {
         if (!WaitReadable(socket.Get())) {
+            return DeviceConnection(Fd());
+        }
+        return DeviceConnection(Fd(accept4(socket.Get(), nullptr, nullptr, SOCK_CLOEXEC)));
+    }
+    // A connection made within `within`; an invalid one when none came.
+    DeviceConnection AcceptWithin(std::chrono::milliseconds within) {
+        pollfd wait{socket.Get(), POLLIN, 0};
+        if (poll(&wait, 1, static_cast<int>(within.count())) <= 0) {
             return DeviceConnection(Fd());
         }
         return DeviceConnection(Fd(accept4(socket.Get(), nullptr, nullptr, SOCK_CLOEXEC)));

@@ -1,13 +1,15 @@
 #include "protocol/PrintCommand.h"
 #include "config/AppSettings.h"
 #include "protocol/Base64.h"
-#include "protocol/PrintCommandError.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
 #include <climits>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 using namespace std::string_literals;
 
@@ -25,48 +27,80 @@ std::string PrintFile(const std::string& extraParameters, const std::string& pri
 
 } // namespace
 
-TEST(PrintCommandRead, PrintFileSetsEveryParameter) {
-    PrintCommand command;
-    ASSERT_EQ(command.ReadMessage(PrintFile(Parameter("COPIES", "3"), "A &amp; B")),
-              IPrintCommand::kComplete);
-    EXPECT_EQ(command.CommandType(), PrintCommand::kCommandPFL);
-    EXPECT_EQ(Base64::Decode(command.FileContent()), "abc");
-    EXPECT_EQ(command.FileName(), "doc.7z");
-    EXPECT_EQ(command.FilePreview(), "doc.pdf");
-    EXPECT_EQ(command.PrinterName(), "A & B");
-    EXPECT_EQ(command.Copies(), 3);
-    EXPECT_EQ(command.CopiesText(), "3");
+// The print request a message makes; an empty request when it makes none.
+PrintRequest RequestOf(const PrintCommand& command, const std::string& message) {
+    CommandMessage read = command.ReadMessage(message);
+    EXPECT_EQ(read.status, IPrintCommand::kComplete) << message.substr(0, 200);
+    return read.print.value_or(PrintRequest{});
+}
+
+TEST(PrintCommandRead, PrintFileMakesARequestOfItsOwn) {
+    const PrintCommand command;
+    const PrintRequest request = RequestOf(command, PrintFile(Parameter("COPIES", "3"), "A &amp; B"));
+    EXPECT_EQ(Base64::Decode(request.content.View()), "abc");
+    EXPECT_EQ(request.fileName, "doc.7z");
+    EXPECT_EQ(request.documentName, "doc.pdf");
+    EXPECT_EQ(request.printerName, "A & B");
+    EXPECT_EQ(request.copies, 3);
+
+    // Nothing of a message stays in the command object: two requests read one after the other, or
+    // at the same time, each keep their own parameters and document.
+    const std::string big(3 * 1024 * 1024, 'Q');
+    std::vector<PrintRequest> requests(8);
+    std::vector<std::thread> readers;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        readers.emplace_back([&, i] {
+            requests[i] = RequestOf(command, "<commands><command type=\"PFL\">" +
+                                                 Parameter("FILE_CONTENT", big + "Q" + std::to_string(i)) +
+                                                 Parameter("FILE_NAME", "n" + std::to_string(i)) +
+                                                 Parameter("PRINTER", "P") + Parameter("FILE_PREVIEW", "d") +
+                                                 "</command></commands>");
+        });
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].fileName, "n" + std::to_string(i));
+        EXPECT_EQ(requests[i].content.Size(), big.size() + 1 + std::to_string(i).size());
+        EXPECT_TRUE(requests[i].content.View().ends_with("Q" + std::to_string(i)));
+    }
 }
 
 TEST(PrintCommandRead, CommandTypesAreComparedExactly) {
     PrintCommand command;
     const auto typeOf = [&](const std::string& type) {
-        EXPECT_EQ(command.ReadMessage("<commands><command type=\"" + type + "\"/></commands>"),
-                  IPrintCommand::kComplete);
-        return command.CommandType();
+        const CommandMessage read =
+            command.ReadMessage("<commands><command type=\"" + type + "\"/></commands>");
+        EXPECT_EQ(read.status, IPrintCommand::kComplete);
+        return read.commandType;
     };
     EXPECT_EQ(typeOf("PRQ"), PrintCommand::kCommandPRQ);
     EXPECT_EQ(typeOf("PRF"), PrintCommand::kCommandPRF);
     EXPECT_EQ(typeOf("prq"), PrintCommand::kCommandNone);
     EXPECT_EQ(typeOf("PFL "), PrintCommand::kCommandNone);
     EXPECT_EQ(typeOf("PRF\"/><command type=\"PRQ"), PrintCommand::kCommandPRF);
-    EXPECT_EQ(command.ReadMessage("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
-                                  "<commands><command type=\"PRQ\"/></commands>\r\n"),
-              IPrintCommand::kComplete);
-    EXPECT_EQ(command.CommandType(), PrintCommand::kCommandPRQ);
+    const CommandMessage declared =
+        command.ReadMessage("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n"
+                            "<commands><command type=\"PRQ\"/></commands>\r\n");
+    EXPECT_EQ(declared.status, IPrintCommand::kComplete);
+    EXPECT_EQ(declared.commandType, PrintCommand::kCommandPRQ);
 }
 
 TEST(PrintCommandRead, MalformedOrCommandlessMessagesAreReported) {
     PrintCommand command;
-    EXPECT_EQ(command.ReadMessage(""), IPrintCommand::kLoadError);
-    EXPECT_EQ(command.ReadMessage("<commands><command type=\"PRQ\">"), IPrintCommand::kLoadError);
-    EXPECT_EQ(command.ReadMessage("<a/><b/>"), IPrintCommand::kLoadError);
-    EXPECT_EQ(command.ReadMessage("text<a/>"), IPrintCommand::kLoadError);
-    EXPECT_EQ(command.ReadMessage("<a/>text"), IPrintCommand::kLoadError);
-    EXPECT_EQ(command.ReadMessage("<commands><other type=\"PRQ\"/></commands>"), IPrintCommand::kParseError);
-    EXPECT_EQ(command.ReadMessage("<commands><command kind=\"PRQ\"/></commands>"),
-              IPrintCommand::kParseError);
-    EXPECT_EQ(command.CommandType(), PrintCommand::kCommandNone);
+    const auto statusOf = [&](const std::string& message) {
+        const CommandMessage read = command.ReadMessage(message);
+        EXPECT_EQ(read.commandType, PrintCommand::kCommandNone);
+        return read.status;
+    };
+    EXPECT_EQ(statusOf(""), IPrintCommand::kLoadError);
+    EXPECT_EQ(statusOf("<commands><command type=\"PRQ\">"), IPrintCommand::kLoadError);
+    EXPECT_EQ(statusOf("<a/><b/>"), IPrintCommand::kLoadError);
+    EXPECT_EQ(statusOf("text<a/>"), IPrintCommand::kLoadError);
+    EXPECT_EQ(statusOf("<a/>text"), IPrintCommand::kLoadError);
+    EXPECT_EQ(statusOf("<commands><other type=\"PRQ\"/></commands>"), IPrintCommand::kParseError);
+    EXPECT_EQ(statusOf("<commands><command kind=\"PRQ\"/></commands>"), IPrintCommand::kParseError);
 }
 
 TEST(PrintCommandRead, MessagesThatAreNotWellFormedAreLoadErrors) {
@@ -86,18 +120,19 @@ TEST(PrintCommandRead, MessagesThatAreNotWellFormedAreLoadErrors) {
              // An entity of the internal subset is never expanded, so it is undefined.
              "<!DOCTYPE commands [<!ENTITY p \"PRQ\">]><commands><command type=\"&p;\"/></commands>"s,
          }) {
-        EXPECT_EQ(command.ReadMessage(bad), IPrintCommand::kLoadError) << bad;
-        EXPECT_EQ(command.CommandType(), PrintCommand::kCommandNone);
+        const CommandMessage read = command.ReadMessage(bad);
+        EXPECT_EQ(read.status, IPrintCommand::kLoadError) << bad;
+        EXPECT_EQ(read.commandType, PrintCommand::kCommandNone);
     }
     // What well-formed XML allows still reads: references in text and attributes, CDATA, a subset
     // that declares nothing used, markup in comments.
-    ASSERT_EQ(command.ReadMessage(PrintFile("", "A&#38;B &lt;&#x263A;&gt; &quot;&apos;<![CDATA[&x;]]>")),
-              IPrintCommand::kComplete);
-    EXPECT_EQ(command.PrinterName(), "A&B <\u263A> \"'&x;");
-    EXPECT_EQ(command.ReadMessage("<!DOCTYPE commands [<!ENTITY p \"x\">]><!-- <&> -->"
-                                  "<commands><command type=\"P&#82;F\"/></commands>"),
-              IPrintCommand::kComplete);
-    EXPECT_EQ(command.CommandType(), PrintCommand::kCommandPRF);
+    EXPECT_EQ(
+        RequestOf(command, PrintFile("", "A&#38;B &lt;&#x263A;&gt; &quot;&apos;<![CDATA[&x;]]>")).printerName,
+        "A&B <\u263A> \"'&x;");
+    const CommandMessage close = command.ReadMessage("<!DOCTYPE commands [<!ENTITY p \"x\">]><!-- <&> -->"
+                                                     "<commands><command type=\"P&#82;F\"/></commands>");
+    EXPECT_EQ(close.status, IPrintCommand::kComplete);
+    EXPECT_EQ(close.commandType, PrintCommand::kCommandPRF);
 }
 
 TEST(PrintCommandRead, DeepNestingAndMarkupFloodsGiveADefinedAnswer) {
@@ -114,46 +149,48 @@ TEST(PrintCommandRead, DeepNestingAndMarkupFloodsGiveADefinedAnswer) {
     };
     PrintCommand command;
     // Deep but within the markup bound: every parameter reads as its text.
-    ASSERT_EQ(command.ReadMessage(PrintFile(Parameter("COPIES", nested(5000, "2")), nested(120000, "y"))),
-              IPrintCommand::kComplete);
-    EXPECT_EQ(command.PrinterName(), "y");
-    EXPECT_EQ(command.Copies(), 2);
+    const PrintRequest deep =
+        RequestOf(command, PrintFile(Parameter("COPIES", nested(5000, "2")), nested(120000, "y")));
+    EXPECT_EQ(deep.printerName, "y");
+    EXPECT_EQ(deep.copies, 2);
     // Past the bound (deeper still, or a flood of empty elements) the message is refused unparsed.
-    EXPECT_EQ(command.ReadMessage(PrintFile("", nested(150000, "z"))), IPrintCommand::kLoadError);
+    EXPECT_EQ(command.ReadMessage(PrintFile("", nested(150000, "z"))).status, IPrintCommand::kLoadError);
     std::string empties;
     for (int i = 0; i < 300000; ++i) {
         empties += "<e/>";
     }
-    EXPECT_EQ(command.ReadMessage("<commands><command type=\"PRQ\"/>" + empties + "</commands>"),
+    EXPECT_EQ(command.ReadMessage("<commands><command type=\"PRQ\"/>" + empties + "</commands>").status,
               IPrintCommand::kLoadError);
 }
 
-TEST(PrintCommandRead, PrintFileWithoutARequiredParameterThrowsAndCarriesNoCommand) {
+TEST(PrintCommandRead, PrintFileWithoutARequiredParameterCarriesNoCommand) {
     PrintCommand command;
-    ASSERT_EQ(command.ReadMessage(PrintFile("")), IPrintCommand::kComplete);
     for (const std::string missing : {"FILE_CONTENT", "FILE_NAME", "PRINTER", "FILE_PREVIEW"}) {
         std::string message = PrintFile("", "Elsewhere");
         const std::string type = "type=\"" + missing + "\"";
         message.replace(message.find(type), type.size(), "type=\"UNKNOWN\"");
-        EXPECT_THROW(command.ReadMessage(message), PrintCommandError) << missing;
-        EXPECT_EQ(command.CommandType(), PrintCommand::kCommandNone);
-        EXPECT_EQ(command.PrinterName(), "Office");
+        const CommandMessage read = command.ReadMessage(message);
+        EXPECT_EQ(read.status, IPrintCommand::kParameterMissing) << missing;
+        EXPECT_EQ(read.commandType, PrintCommand::kCommandNone);
+        EXPECT_FALSE(read.print.has_value());
     }
 }
 
 TEST(PrintCommandRead, CopiesForms) {
     PrintCommand command;
+    // What the device asked for, and what every road prints: at least one, at most 999.
     const auto copiesOf = [&](const std::string& extra) {
-        EXPECT_EQ(command.ReadMessage(PrintFile(extra)), IPrintCommand::kComplete);
-        return command.Copies();
+        const PrintRequest request = RequestOf(command, PrintFile(extra));
+        return std::pair(request.requestedCopies, request.copies);
     };
-    EXPECT_EQ(copiesOf(""), 1);
-    EXPECT_EQ(copiesOf(Parameter("COPIES", "2abc")), 2);
-    EXPECT_EQ(copiesOf(Parameter("COPIES", "abc")), 0);
-    EXPECT_EQ(copiesOf(Parameter("COPIES", " 12")), 12);
-    EXPECT_EQ(copiesOf(Parameter("COPIES", "-3")), 0);
-    EXPECT_EQ(copiesOf(Parameter("COPIES", "99999999999999999999")), INT_MAX);
-    EXPECT_EQ(copiesOf(Parameter("COPIES", "4") + Parameter("COPIES", "5")), 4);
+    EXPECT_EQ(copiesOf(""), std::pair(1, 1));
+    EXPECT_EQ(copiesOf(Parameter("COPIES", "2abc")), std::pair(2, 2));
+    EXPECT_EQ(copiesOf(Parameter("COPIES", "abc")), std::pair(0, 1));
+    EXPECT_EQ(copiesOf(Parameter("COPIES", "")), std::pair(0, 1));
+    EXPECT_EQ(copiesOf(Parameter("COPIES", " 12")), std::pair(12, 12));
+    EXPECT_EQ(copiesOf(Parameter("COPIES", "-3")), std::pair(0, 1));
+    EXPECT_EQ(copiesOf(Parameter("COPIES", "99999999999999999999")), std::pair(INT_MAX, 999));
+    EXPECT_EQ(copiesOf(Parameter("COPIES", "4") + Parameter("COPIES", "5")), std::pair(4, 4));
 }
 
 TEST(PrintCommandRead, ParametersAreFoundAnywhereInTheDocument) {
@@ -162,33 +199,20 @@ TEST(PrintCommandRead, ParametersAreFoundAnywhereInTheDocument) {
                                 "</extra><command type=\"PFL\">" + Parameter("FILE_CONTENT", "YW\nJj") +
                                 Parameter("FILE_NAME", "a.7z") + Parameter("PRINTER", "P") +
                                 Parameter("FILE_PREVIEW", "<b>a</b>.htm") + "</command></commands>";
-    ASSERT_EQ(command.ReadMessage(message), IPrintCommand::kComplete);
-    EXPECT_EQ(command.Copies(), 7);
-    EXPECT_EQ(command.FileContent(), "YW\nJj");
-    EXPECT_EQ(command.FilePreview(), "a.htm");
+    const PrintRequest request = RequestOf(command, message);
+    EXPECT_EQ(request.copies, 7);
+    EXPECT_EQ(request.content.View(), "YW\nJj");
+    EXPECT_EQ(request.documentName, "a.htm");
 }
 
 TEST(PrintCommandRead, Windows1252MessageWithAnAccentedPrinterName) {
     AppSettings::Instance().SetAlias("Imprimante-Etage", "Imprimante \xC3\xA9tage");
     PrintCommand command;
     // "é" is the single byte E9 on the wire.
-    ASSERT_EQ(command.ReadMessage(PrintFile("", "Imprimante \xE9tage")), IPrintCommand::kComplete);
-    EXPECT_EQ(command.PrinterName(), "Imprimante \xC3\xA9tage");
-    EXPECT_EQ(command.ResolvedPrinter(), "Imprimante-Etage");
-    EXPECT_NE(command.LastReceivedText().find("Imprimante \xC3\xA9tage"), std::string::npos);
-}
-
-TEST(PrintCommandRead, LastReceivedTextIsCutForTheTrace) {
-    PrintCommand command;
-    const std::string content(3 * PrintCommand::kTraceTextLimit, 'Q');
-    const std::string message = "<c>\xE9" + content + "</c>";
-    command.ReadMessage(message);
-    const std::string text = command.LastReceivedText();
-    EXPECT_EQ(text.size(), PrintCommand::kTraceTextLimit + 1); // one two-byte character
-    EXPECT_EQ(text.substr(0, 5), "<c>\xC3\xA9");
-
-    command.ReadMessage("<commands><command type=\"PRQ\"/></commands>");
-    EXPECT_EQ(command.LastReceivedText(), "<commands><command type=\"PRQ\"/></commands>");
+    const PrintRequest request = RequestOf(command, PrintFile("", "Imprimante \xE9tage"));
+    EXPECT_EQ(request.printerName, "Imprimante \xC3\xA9tage");
+    EXPECT_EQ(request.printer, "Imprimante-Etage");
+    EXPECT_EQ(Base64::Decode(request.content.View()), "abc");
 }
 
 TEST(PrintCommandBuild, PrintResultIsExact) {

@@ -10,6 +10,7 @@
 #include "core/PrintTestFiles.h"
 #include "platform/Unicode.h"
 #include "print/DocumentStaging.h"
+#include "print/PrintContext.h"
 #include "print/PrintQueueWatch.h"
 #include "print/PrinterStatus.h"
 #include "print/Spooler.h"
@@ -20,6 +21,7 @@
 // These tests print on the private scheduler of the test command (tests/rig/cups-rig.sh); without
 // CUPS_SERVER they are skipped.
 namespace fs = std::filesystem;
+using Code = PrintResult::Code;
 
 namespace {
 
@@ -50,7 +52,7 @@ public:
         documentName = record->documentName;
         ++records;
     }
-    bool ShowWaitingPage(bool, std::chrono::milliseconds) override { return true; }
+    bool ShowWaitingPage(bool, std::chrono::milliseconds, std::stop_token) override { return true; }
 
     Spooler::JobState endState;
     bool ended = false;
@@ -89,18 +91,19 @@ protected:
         fs::remove_all(source);
         fs::create_directories(source);
         WriteFileBytes(source / document, bytes);
-        fs::path folder;
-        std::uint32_t tick = 0;
-        DocumentStaging::CreateJobFolder(folder, tick);
-        EXPECT_TRUE(printtest::MakeArchive(folder / archive, source, {document}));
-        return folder;
+        PrintRequest request;
+        EXPECT_TRUE(DocumentStaging::CreateJobFolder(request));
+        EXPECT_TRUE(printtest::MakeArchive(request.workingFolder / archive, source, {document}));
+        return request.workingFolder;
     }
 
-    int Print(const std::string& printer, const std::string& document, int copies, const fs::path& folder,
-              IMainWindowPort* window = nullptr, const std::string& archive = "doc.7z") {
-        status = 0;
-        return DocumentStaging::PrintReceivedDocument(archive, printer, document, copies, folder, 1, window,
-                                                      status);
+    Code Print(const std::string& printer, const std::string& document, int copies, const fs::path& folder,
+               IMainWindowPort* window = nullptr, const std::string& archive = "doc.7z") {
+        const PrintResult result = DocumentStaging::PrintReceivedDocument(
+            printtest::Request(archive, printer, document, copies, folder, 1),
+            PrintContext{window, {}, nullptr});
+        status = result.printerStatus;
+        return result.code;
     }
 
     std::string Log() { return ReadFileBytes(dir / "qopra.log"); }
@@ -115,7 +118,7 @@ protected:
 TEST_F(PrintOnSpoolerTest, PdfIsPrintedWithTheRequestedCopies) {
     const std::string document = Unique("Report", ".pdf");
     const fs::path folder = Stage(document, printtest::MinimalPdf());
-    EXPECT_EQ(Print("qopra-pdf", document, 2, folder), DocumentStaging::kResultPrinted);
+    EXPECT_EQ(Print("qopra-pdf", document, 2, folder), Code::Printed);
     EXPECT_EQ(status, 0u);
     const auto job = printtest::FindJob("qopra-pdf", document);
     ASSERT_TRUE(job.has_value());
@@ -134,7 +137,7 @@ TEST_F(PrintOnSpoolerTest, EveryPdfOfTheFolderBecomesOneJob) {
     WriteFileBytes(folder / second, printtest::MinimalPdf());
     const std::string link = Unique("link", ".pdf");
     fs::create_symlink(folder / first, folder / link);
-    EXPECT_EQ(Print("qopra-null", "absent.pdf", 0, folder), DocumentStaging::kResultPrinted);
+    EXPECT_EQ(Print("qopra-null", "absent.pdf", 0, folder), Code::Printed);
     const auto firstJob = printtest::FindJob("qopra-null", first);
     const auto secondJob = printtest::FindJob("qopra-null", second);
     ASSERT_TRUE(firstJob && secondJob);
@@ -145,8 +148,7 @@ TEST_F(PrintOnSpoolerTest, EveryPdfOfTheFolderBecomesOneJob) {
     // An archive named after its PDF is no PDF to print.
     const std::string named = Unique("Named", ".pdf");
     const fs::path namedFolder = Stage(named, printtest::MinimalPdf(), named + ".7z");
-    EXPECT_EQ(Print("qopra-null", named, 1, namedFolder, nullptr, named + ".7z"),
-              DocumentStaging::kResultPrinted);
+    EXPECT_EQ(Print("qopra-null", named, 1, namedFolder, nullptr, named + ".7z"), Code::Printed);
     EXPECT_TRUE(printtest::FindJob("qopra-null", named));
     EXPECT_FALSE(printtest::FindJob("qopra-null", named + ".7z"));
 }
@@ -155,15 +157,15 @@ TEST_F(PrintOnSpoolerTest, UnusablePrintersFailBeforeAnythingIsSubmitted) {
     const std::string document = Unique("Held", ".pdf");
     const fs::path folder = Stage(document, printtest::MinimalPdf());
 
-    EXPECT_EQ(Print("qopra-paused", document, 1, folder), DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("qopra-paused", document, 1, folder), Code::PrintFailed);
     EXPECT_EQ(status & PrinterStatus::kPaused, PrinterStatus::kPaused);
     EXPECT_FALSE(printtest::FindJob("qopra-paused", document));
     EXPECT_NE(Log().find("PRINT_FAILED: EnumPrinters(QOPRA-PAUSED) --> jobs: "), std::string::npos);
 
-    EXPECT_EQ(Print("qopra-reject", document, 1, folder), DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("qopra-reject", document, 1, folder), Code::PrintFailed);
     EXPECT_EQ(status, PrinterStatus::kNotAvailable);
 
-    EXPECT_EQ(Print("no-such-queue", document, 1, folder), DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("no-such-queue", document, 1, folder), Code::PrintFailed);
     EXPECT_EQ(status, 0u);
     EXPECT_NE(Log().find("Unable to open printer no-such-queue, error: "), std::string::npos);
 }
@@ -172,7 +174,7 @@ TEST_F(PrintOnSpoolerTest, BrowserJobThatCompletedBeforeTheFirstLookCountsAsPrin
     const std::string document = Unique("Page", ".htm");
     const fs::path folder = Stage(document, "<html><body>page</body></html>");
     PrintingWindow window(Spooler::JobState::Completed);
-    EXPECT_EQ(Print("qopra-null", document, 1, folder, &window), DocumentStaging::kResultPrinted);
+    EXPECT_EQ(Print("qopra-null", document, 1, folder, &window), Code::Printed);
     EXPECT_TRUE(window.ended);
     EXPECT_NE(Log().find("Print done with code 1"), std::string::npos);
 }
@@ -181,7 +183,7 @@ TEST_F(PrintOnSpoolerTest, BrowserJobThatWasAbortedFailsTheRequest) {
     const std::string document = Unique("Broken", ".htm");
     const fs::path folder = Stage(document, "<html><body>page</body></html>");
     PrintingWindow window(Spooler::JobState::Aborted);
-    EXPECT_EQ(Print("qopra-broken", document, 1, folder, &window), DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("qopra-broken", document, 1, folder, &window), Code::PrintFailed);
     ASSERT_TRUE(window.ended);
     EXPECT_EQ(status, PrinterStatus::kError);
 }
@@ -192,10 +194,10 @@ TEST_F(PrintOnSpoolerTest, PdfWatchEndsAtASubmittedJobThatFailed) {
     const int jobId = Spooler::SubmitFile("qopra-broken", file, Unique("x", ".pdf"), 1);
     ASSERT_NE(jobId, 0);
     ASSERT_TRUE(printtest::WaitForJobState("qopra-broken", jobId, Spooler::JobState::Aborted));
-    PrinterStatus::Shared().Set(0);
-    EXPECT_TRUE(PrintQueueWatch::WatchSubmittedJobs(std::make_shared<Spooler>(), "qopra-broken", {jobId},
-                                                    std::chrono::seconds(10)));
-    EXPECT_EQ(PrinterStatus::Shared().Get(), PrinterStatus::kError);
+    const PrintQueueWatch::Verdict verdict = PrintQueueWatch::WatchSubmittedJobs(
+        std::make_shared<Spooler>(), "qopra-broken", {jobId}, std::chrono::seconds(10), {});
+    EXPECT_TRUE(verdict.asked && verdict.failed);
+    EXPECT_EQ(verdict.printerStatus, PrinterStatus::kError);
     EXPECT_NE(Log().find("nCheckJobsStatusFailed: found a job with error status: 2"), std::string::npos);
 }
 
@@ -238,8 +240,7 @@ TEST_F(PrintOnSpoolerTest, DestinationsAreListedAndPrintingNeverWritesTheUsersDe
     EXPECT_NE(std::find(destinations->begin(), destinations->end(), "qopra-pdf"), destinations->end());
 
     const std::string document = Unique("Mine", ".pdf");
-    EXPECT_EQ(Print("qopra-null", document, 1, Stage(document, printtest::MinimalPdf())),
-              DocumentStaging::kResultPrinted);
+    EXPECT_EQ(Print("qopra-null", document, 1, Stage(document, printtest::MinimalPdf())), Code::Printed);
     EXPECT_FALSE(fs::exists(PrivateHome().Path() / "lpoptions"));
     EXPECT_FALSE(fs::exists(PrivateHome().Path() / ".cups" / "lpoptions"));
 }
@@ -253,10 +254,10 @@ TEST_F(PrintOnSpoolerTest, JobsAreJudgedByTheirEndNotByTheirStart) {
     const int blockerId = Spooler::SubmitFile("qopra-busy", blocker, Unique("blocker", ".pdf"), 1);
     ASSERT_TRUE(printtest::WaitForJobState("qopra-busy", blockerId, Spooler::JobState::Processing));
     const std::string queued = Unique("Queued", ".pdf");
-    const int busyResult = Print("qopra-busy", queued, 1, Stage(queued, printtest::MinimalPdf()));
+    const Code busyResult = Print("qopra-busy", queued, 1, Stage(queued, printtest::MinimalPdf()));
     const std::optional<Spooler::JobInfo> waiting = printtest::FindJob("qopra-busy", queued);
     fs::remove(hold);
-    EXPECT_EQ(busyResult, DocumentStaging::kResultPrinted) << Log();
+    EXPECT_EQ(busyResult, Code::Printed) << Log();
     ASSERT_TRUE(waiting);
     EXPECT_EQ(waiting->state, static_cast<int>(Spooler::JobState::Pending));
     EXPECT_TRUE(printtest::WaitForJobState("qopra-busy", waiting->id, Spooler::JobState::Completed));
@@ -265,7 +266,7 @@ TEST_F(PrintOnSpoolerTest, JobsAreJudgedByTheirEndNotByTheirStart) {
     for (int i = 0; i < 4; ++i) {
         const std::string failing = Unique("Failing", ".pdf");
         EXPECT_EQ(Print("qopra-broken", failing, 1, Stage(failing, printtest::MinimalPdf())),
-                  DocumentStaging::kResultPrintFailed)
+                  Code::PrintFailed)
             << i << Log();
         EXPECT_EQ(status, PrinterStatus::kError);
     }
@@ -283,28 +284,23 @@ TEST_F(PrintOnSpoolerTest, OwnJobsAreFoundBehindALongHistory) {
     }
     ASSERT_TRUE(printtest::WaitForJobState("qopra-null", last, Spooler::JobState::Completed));
     const std::string document = Unique("Recent", ".pdf");
-    EXPECT_EQ(Print("qopra-null", document, 1, Stage(document, printtest::MinimalPdf())),
-              DocumentStaging::kResultPrinted)
+    EXPECT_EQ(Print("qopra-null", document, 1, Stage(document, printtest::MinimalPdf())), Code::Printed)
         << Log();
     const std::string page = Unique("Recent", ".htm");
     PrintingWindow window(Spooler::JobState::Completed);
-    EXPECT_EQ(Print("qopra-null", page, 1, Stage(page, "<p>recent</p>"), &window),
-              DocumentStaging::kResultPrinted)
-        << Log();
+    EXPECT_EQ(Print("qopra-null", page, 1, Stage(page, "<p>recent</p>"), &window), Code::Printed) << Log();
 }
 
 TEST_F(PrintOnSpoolerTest, BrowserRoadChecksThePrinterFirstAndFindsTheDocumentWhateverItsCase) {
     const std::string document = Unique("Index", ".htm");
     PrintingWindow window(Spooler::JobState::Completed);
-    EXPECT_EQ(Print("qopra-paused", document, 1, Stage(document, "<p>x</p>"), &window),
-              DocumentStaging::kResultPrintFailed);
+    EXPECT_EQ(Print("qopra-paused", document, 1, Stage(document, "<p>x</p>"), &window), Code::PrintFailed);
     EXPECT_EQ(status & PrinterStatus::kPaused, PrinterStatus::kPaused);
     EXPECT_EQ(window.records, 0) << "a paused queue would print the document later";
 
     // The archive holds "Index-....htm", the device names "index-....htm".
     const fs::path folder = Stage(document, "<p>x</p>");
-    EXPECT_EQ(Print("qopra-null", AsciiLower(document), 1, folder, &window), DocumentStaging::kResultPrinted)
-        << Log();
+    EXPECT_EQ(Print("qopra-null", AsciiLower(document), 1, folder, &window), Code::Printed) << Log();
     EXPECT_EQ(window.documentName, document) << "the page opens the file by its real name";
     EXPECT_TRUE(printtest::FindJob("qopra-null", document));
 }

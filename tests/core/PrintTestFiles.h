@@ -10,6 +10,8 @@
 
 #include "print/HiddenProcess.h"
 #include "print/Spooler.h"
+#include "protocol/Copies.h"
+#include "protocol/PrintRequest.h"
 #include "support/FileBytes.h"
 #include "support/SamplePdf.h"
 
@@ -32,6 +34,24 @@ inline bool MakeArchive(const std::filesystem::path& archive, const std::filesys
     int exitCode = -1;
     return !program.empty() && HiddenProcess::RunHiddenProcess(program, arguments, folder, true, exitCode) &&
            exitCode == 0;
+}
+
+// A request as a device's print command makes it, staged in `folder`.
+inline PrintRequest Request(const std::string& received, const std::string& printer,
+                            const std::string& document, int copies, const std::filesystem::path& folder,
+                            std::uint32_t registerId = 0) {
+    PrintRequest request;
+    request.connectionId = "ID1";
+    request.device = "127.0.0.1";
+    request.fileName = received;
+    request.documentName = document;
+    request.printerName = printer;
+    request.printer = printer;
+    request.requestedCopies = copies;
+    request.copies = Copies::Bound(copies);
+    request.workingFolder = folder;
+    request.registerId = registerId;
+    return request;
 }
 
 // The private scheduler of the test command, when there is one.

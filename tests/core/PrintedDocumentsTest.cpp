@@ -53,13 +53,22 @@ protected:
     }
     void TearDown() override { EventLog::Global().SetFileName({}); }
 
-    std::vector<PrintJobRecord> Load() const {
+    std::vector<PrintJobRecord> Load() {
         std::vector<PrintJobRecord> records;
         documents.LoadPrintedDocuments(
             [&](std::unique_ptr<PrintJobRecord> record) { records.push_back(*record); });
         return records;
     }
     std::string Folder(const std::string& name) const { return (dir / name).string(); }
+    // The file once every change so far is saved.
+    std::string Saved() {
+        EXPECT_TRUE(documents.Flush());
+        return ReadFileBytes(documents.Path());
+    }
+    std::string SavedText() {
+        EXPECT_TRUE(documents.Flush());
+        return RegisterText(documents.Path());
+    }
     std::string Log() const { return ReadFileBytes(dir / "qopra.log"); }
 
     TempDir dir;
@@ -69,13 +78,13 @@ protected:
 TEST_F(PrintedDocumentsTest, FirstAddCreatesTheRegisterAndRemovingTheEntryLeavesTheExactInitialBytes) {
     ASSERT_TRUE(documents.AddPrintedDocument("doc.7z", "Office", "index.htm", Folder("job1"), 42));
 
-    const std::string text = RegisterText(documents.Path());
+    const std::string text = SavedText();
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-16\"?><prints><print id=\"42\"", 0), 0u)
         << text;
     EXPECT_TRUE(text.ends_with("</prints>")) << text;
 
     ASSERT_TRUE(documents.RemovePrintedDocument(42));
-    EXPECT_EQ(ReadFileBytes(documents.Path()), Utf16LeWithBom(kEmptyRegister));
+    EXPECT_EQ(Saved(), Utf16LeWithBom(kEmptyRegister));
 }
 
 TEST_F(PrintedDocumentsTest, EntriesAreAppendedInOrderWithAttributesInFixedOrderAndLoadBackUnchanged) {
@@ -83,7 +92,7 @@ TEST_F(PrintedDocumentsTest, EntriesAreAppendedInOrderWithAttributesInFixedOrder
     ASSERT_TRUE(documents.AddPrintedDocument("ü.7z", "R&D \"colour\" <2>", "Prüfbericht 報告 's.htm",
                                              Folder("job2"), 2));
 
-    const std::string text = RegisterText(documents.Path());
+    const std::string text = SavedText();
     const std::regex entry("<print id=\"(\\d+)\" date=\"\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d\" "
                            "zip=\"([^\"]*)\" prn=\"([^\"]*)\" index=\"([^\"]*)\" dir=\"([^\"]*)\"");
     std::vector<std::smatch> found;
@@ -117,7 +126,7 @@ TEST_F(PrintedDocumentsTest, IdsFromTwoToTheThirtyFirstAreWrittenNegativeAndStil
     ASSERT_TRUE(documents.AddPrintedDocument("a.7z", "Office", "a.htm", Folder("job1"), high));
     ASSERT_TRUE(documents.AddPrintedDocument("b.7z", "Office", "b.htm", Folder("job2"), 0xFFFFFFFFu));
 
-    const std::string text = RegisterText(documents.Path());
+    const std::string text = SavedText();
     EXPECT_NE(text.find("id=\"-2147483643\""), std::string::npos) << text;
     EXPECT_NE(text.find("id=\"-1\""), std::string::npos) << text;
     const std::vector<PrintJobRecord> loaded = Load();
@@ -135,11 +144,11 @@ TEST_F(PrintedDocumentsTest, RemovalRewritesTheFileAndTakesOnlyTheFirstOfEqualId
     ASSERT_TRUE(documents.AddPrintedDocument("first.7z", "Office", "a.htm", Folder("job1"), 7));
     ASSERT_TRUE(documents.AddPrintedDocument("second.7z", "Office", "a.htm", Folder("job2"), 7));
 
-    const std::string before = ReadFileBytes(documents.Path());
-    const ino_t inodeBefore = InodeOf(documents.Path());
+    const std::string before = Saved();
+    const ino_t inodeBefore = (documents.Flush(), InodeOf(documents.Path()));
     ASSERT_TRUE(documents.RemovePrintedDocument(8));
-    EXPECT_EQ(ReadFileBytes(documents.Path()), before);
-    EXPECT_NE(InodeOf(documents.Path()), inodeBefore)
+    EXPECT_EQ(Saved(), before);
+    EXPECT_NE((documents.Flush(), InodeOf(documents.Path())), inodeBefore)
         << "an unknown id still saves the register (by replacing it)";
 
     ASSERT_TRUE(documents.RemovePrintedDocument(7));
@@ -147,6 +156,7 @@ TEST_F(PrintedDocumentsTest, RemovalRewritesTheFileAndTakesOnlyTheFirstOfEqualId
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].receivedFileName, "second.7z");
 
+    ASSERT_TRUE(documents.Flush());
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
         EXPECT_NE(entry.path().filename().string().front(), '.') << "temporary file left: " << entry.path();
     }
@@ -166,7 +176,7 @@ TEST_F(PrintedDocumentsTest, EntriesWhoseFolderIsGoneAreSkippedButKeptAndMissing
     EXPECT_EQ(records[0].id, 0u) << "an id that is not a number reads as 0";
     EXPECT_EQ(records[0].printerName, "");
     EXPECT_EQ(records[0].workingFolder, Folder("job2"));
-    EXPECT_EQ(ReadFileBytes(documents.Path()), before);
+    EXPECT_EQ(Saved(), before);
 }
 
 TEST_F(PrintedDocumentsTest, BrokenRegisterIsMovedAsideWholeAndNewEntriesAreKept) {
@@ -176,7 +186,7 @@ TEST_F(PrintedDocumentsTest, BrokenRegisterIsMovedAsideWholeAndNewEntriesAreKept
 
     EXPECT_TRUE(Load().empty());
     EXPECT_FALSE(documents.RemovePrintedDocument(1));
-    EXPECT_EQ(ReadFileBytes(documents.Path()), broken) << "reading and removing change nothing";
+    EXPECT_EQ(Saved(), broken) << "reading and removing change nothing";
 
     ASSERT_TRUE(documents.AddPrintedDocument("a.7z", "Office", "a.htm", Folder("job1"), 5));
     const std::vector<PrintJobRecord> records = Load();
@@ -194,7 +204,9 @@ TEST_F(PrintedDocumentsTest, BrokenRegisterIsMovedAsideWholeAndNewEntriesAreKept
         << aside[0];
     EXPECT_EQ(ReadFileBytes(aside[0]), broken);
 
-    // A second unreadable register of the same second gets a name of its own.
+    // A second unreadable register of the same second gets a name of its own; the file is read again
+    // when it was changed by hand.
+    ASSERT_TRUE(documents.Flush());
     WriteFileBytes(documents.Path(), Utf16LeWithBom("<other/>"));
     ASSERT_TRUE(documents.AddPrintedDocument("b.7z", "Office", "b.htm", Folder("job2"), 6));
     ASSERT_EQ(Load().size(), 1u);
@@ -213,7 +225,8 @@ TEST_F(PrintedDocumentsTest, BrokenRegisterIsMovedAsideWholeAndNewEntriesAreKept
     EXPECT_NE(log.find("moved to " + aside[0].string() + ", a new one is started"), std::string::npos) << log;
 
     PrintedDocuments unwritable(dir / "no-such-folder" / "printed.xml");
-    EXPECT_FALSE(unwritable.AddPrintedDocument("a.7z", "Office", "a.htm", Folder("job1"), 1));
+    unwritable.AddPrintedDocument("a.7z", "Office", "a.htm", Folder("job1"), 1);
+    EXPECT_FALSE(unwritable.Flush());
     EXPECT_NE(Log().find("Failed to save printed document information."), std::string::npos);
     PrintedDocuments absent(dir / "absent.xml");
     EXPECT_TRUE(absent.RemovePrintedDocument(1) == false && !std::filesystem::exists(absent.Path()));

@@ -112,13 +112,10 @@ TEST_F(FindJobTest, NoMatchGivesZeroAndEmptyNameTakesTheFirstNamedJob) {
     EXPECT_EQ(PrintQueueWatch::FindDocumentJob(PrinterJobsSnapshot{}, "a.htm"), 0u);
 }
 
-TEST_F(FindJobTest, FailedJobSetsTheSharedStatusToAnErrorOfItsKind) {
-    PrinterStatus& shared = PrinterStatus::Shared();
+TEST_F(FindJobTest, FailedJobGivesAnErrorOfItsKindAndJobsStillGoingAreNone) {
     const auto find = [&](std::uint32_t jobStatus) {
         snapshot.jobs = {Job(1, "ok", PrintJobEntry::kPrinting), Job(2, "bad", jobStatus)};
-        std::lock_guard guard(shared.Lock());
-        shared.SetLocked(0);
-        return PrintQueueWatch::FindFailedJob(snapshot) ? shared.ValueLocked() : 0xFFFFFFFFu;
+        return PrintQueueWatch::FindFailedJob(snapshot);
     };
     EXPECT_EQ(find(PrintJobEntry::kError), PrinterStatus::kError);
     EXPECT_EQ(find(PrintJobEntry::kBlockedDevice), PrinterStatus::kError);
@@ -131,13 +128,15 @@ TEST_F(FindJobTest, FailedJobSetsTheSharedStatusToAnErrorOfItsKind) {
         const std::uint32_t status = PrintQueueWatch::FailedJobPrinterStatus(bit);
         EXPECT_TRUE(status == 0 || PrinterStatus::IsError(status)) << bit;
     }
-}
-
-TEST_F(FindJobTest, JobsStillGoingAreNotFailures) {
     snapshot.jobs = {Job(1, "a", PrintJobEntry::kSpooling), Job(2, "b", PrintJobEntry::kPrinting),
                      Job(3, "c", PrintJobEntry::kPrinted), Job(4, "d", PrintJobEntry::kPaused)};
-    PrinterStatus::Shared().Set(0x400);
-    std::lock_guard guard(PrinterStatus::Shared().Lock());
-    EXPECT_FALSE(PrintQueueWatch::FindFailedJob(snapshot));
-    EXPECT_EQ(PrinterStatus::Shared().ValueLocked(), 0x400u);
+    EXPECT_EQ(PrintQueueWatch::FindFailedJob(snapshot), 0u);
+}
+
+TEST(PrinterStatusWords, ErrorConditionsAreToldInWords) {
+    EXPECT_EQ(PrinterStatus::Describe(0), "");
+    EXPECT_EQ(PrinterStatus::Describe(PrinterStatus::kPaused), "paused");
+    EXPECT_EQ(PrinterStatus::Describe(PrinterStatus::kError | PrinterStatus::kPaperOut),
+              "out of paper, printer error");
+    EXPECT_EQ(PrinterStatus::Describe(PrinterStatus::kPrinting | PrinterStatus::kTonerLow), "");
 }

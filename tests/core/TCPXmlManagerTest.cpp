@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
+
+#include "support/WaitUntil.h"
 
 using namespace nettest;
 
@@ -20,11 +23,7 @@ const std::string kClose = std::string("<commands><command type=\"PRF\"/></comma
 // A handler wired as the service wires it, with its connections' trace recorded.
 class TCPXmlManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        AppSettings::Instance().SetPrinters({"Office", "Lab"});
-        manager.SetCommand(&command);
-        manager.SetTraceSink(&trace);
-    }
+    void SetUp() override { AppSettings::Instance().SetPrinters({"Office", "Lab"}); }
 
     // Connects to the device listening on `host` and returns the device's side, PLS read.
     DeviceConnection Connect(DeviceListener& device, const std::string& host,
@@ -66,7 +65,7 @@ protected:
 
     TraceRecorder trace;
     PrintCommand command;
-    TCPXmlManager manager;
+    TCPXmlManager manager{command, &trace};
 };
 
 } // namespace
@@ -160,18 +159,22 @@ TEST_F(TCPXmlManagerTest, BadMessagesAreTracedAndTheConnectionGoesOn) {
     EXPECT_TRUE(connection.WaitClosed());
 }
 
-TEST_F(TCPXmlManagerTest, OversizedMessageIsRefusedAndTheNextOneIsRead) {
+TEST_F(TCPXmlManagerTest, OversizedMessageIsAnsweredAtOnceAndTheNextOneIsRead) {
     DeviceListener device("127.0.0.1");
     DeviceConnection connection = Connect(device, "127.0.0.1");
     const std::string id = IdConnectedWith("127.0.0.1");
 
-    std::thread sender([&connection] {
-        connection.SendBytes(std::string(ReceiveBuffer::kReceiveBufferLimit + 1, 'A') + '\0' + kClose);
-    });
+    // The device hears that its message will not print before it has even sent all of it.
+    ASSERT_TRUE(connection.SendBytes(std::string(ReceiveBuffer::kReceiveBufferLimit + 1, 'A')));
+    EXPECT_EQ(connection.ReadMessage(),
+              "<commands><command type=\"PRP\"><parameters><parameter type =\"RESULT\">4"
+              "</parameter><error reason =\"RESULT\">0</error></parameters></command></commands>");
     EXPECT_TRUE(trace.WaitFor(id + " : message too long, refused."));
+    // The rest of it up to its end is skipped, and the connection goes on.
+    ASSERT_TRUE(connection.SendBytes(std::string(3 * 1024 * 1024, 'A') + '\0' + kClose));
     EXPECT_TRUE(trace.WaitFor(id + " closing connection."));
     EXPECT_TRUE(connection.WaitClosed());
-    sender.join();
+    EXPECT_EQ(trace.Count(" : message too long, refused."), 1u);
 }
 
 TEST_F(TCPXmlManagerTest, DeviceThatGoesAwayIsReleasedAndItsUnfinishedMessageDropped) {
@@ -217,21 +220,52 @@ TEST_F(TCPXmlManagerTest, UnreachableDeviceLeavesNoConnection) {
     EXPECT_EQ(manager.ConnectionCount(), 0u);
 }
 
-TEST_F(TCPXmlManagerTest, AtTheBoundTheOldestIdleConnectionMakesRoom) {
-    manager.SetMaxConnections(2);
-    DeviceListener device("127.0.0.1");
-    DeviceConnection first = Connect(device, "127.0.0.1");
-    DeviceConnection second = Connect(device, "127.0.0.1");
-    ASSERT_TRUE(second.SendBytes("<x")); // the second one has been active since
-    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received."));
-    DeviceConnection third = Connect(device, "127.0.0.1");
+TEST_F(TCPXmlManagerTest, AtTheBoundTheAddressHoldingMostMakesRoomAndADripperGoesBeforeAQuietDevice) {
+    manager.SetMaxConnections(4);
+    DeviceListener device("127.0.0.2");
+    std::optional<DeviceListener> attacker;
+    std::optional<DeviceListener> newcomer;
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.3", attacker));
+    ASSERT_TRUE(ListenOnSamePort(device, "127.0.0.4", newcomer));
+    // A real device waits quietly between its printer list and its print, the longest idle of all.
+    DeviceConnection quiet = Connect(device, "127.0.0.2");
+    // Another address holds the rest, each connection kept alive by an unfinished message.
+    std::vector<DeviceConnection> drips;
+    for (int i = 0; i < 3; ++i) {
+        drips.push_back(Connect(*attacker, "127.0.0.3"));
+        ASSERT_TRUE(drips.back().SendBytes("<"));
+    }
+    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received.", 3));
+    // Each new connection at the bound is paid for by the address holding the most.
+    std::vector<DeviceConnection> newcomers;
+    for (int i = 0; i < 2; ++i) {
+        newcomers.push_back(Connect(*newcomer, "127.0.0.4"));
+        EXPECT_TRUE(trace.WaitFor(" too many open connections, closing connection.",
+                                  static_cast<std::size_t>(i) + 1));
+    }
+    // Two of the three dripping connections went, the quiet device did not.
+    EXPECT_TRUE(WaitUntil([&] {
+        return std::count_if(drips.begin(), drips.end(),
+                             [](const DeviceConnection& c) { return c.ClosedNow(); }) == 2;
+    }));
+    EXPECT_FALSE(quiet.ClosedNow());
+    EXPECT_TRUE(WaitForConnectionCount(4));
+    // The quiet device is still there and prints.
+    ASSERT_TRUE(quiet.SendBytes(kClose));
+    EXPECT_TRUE(trace.WaitFor(IdConnectedWith("127.0.0.2") + " closing connection."));
 
-    EXPECT_TRUE(first.WaitClosed());
-    EXPECT_TRUE(trace.WaitFor(" too many open connections, closing connection."));
-    EXPECT_TRUE(WaitForConnectionCount(2));
-    ASSERT_TRUE(third.SendBytes(kClose));
-    EXPECT_TRUE(third.WaitClosed());
-    EXPECT_TRUE(WaitForConnectionCount(1));
+    // Within one address, at its own bound: an unfinished message goes before a quiet connection.
+    manager.SetMaxConnections(TCPXmlManager::kMaxConnections);
+    std::vector<DeviceConnection> own;
+    for (std::size_t i = 0; i < TCPXmlManager::kMaxConnectionsPerAddress - 1; ++i) {
+        own.push_back(Connect(device, "127.0.0.2"));
+    }
+    ASSERT_TRUE(own.back().SendBytes("<"));
+    ASSERT_TRUE(trace.WaitFor(" : uncompleted packet received.", 4));
+    own.push_back(Connect(device, "127.0.0.2"));
+    own.push_back(Connect(device, "127.0.0.2"));
+    EXPECT_TRUE(own[TCPXmlManager::kMaxConnectionsPerAddress - 2].WaitClosed());
+    EXPECT_TRUE(trace.WaitFor(" too many connections from this device, closing connection."));
 }
 
 TEST_F(TCPXmlManagerTest, WhatOneDeviceMayHoldIsBounded) {
@@ -260,17 +294,54 @@ TEST_F(TCPXmlManagerTest, WhatOneDeviceMayHoldIsBounded) {
     EXPECT_TRUE(WaitForConnectionCount(TCPXmlManager::kMaxConnectionsPerAddress));
     EXPECT_LE(manager.PendingTotal(), 300u * 1024);
 
-    // An unfinished message that makes no progress is dropped with its connection; the bystander's,
-    // whose end comes in time, is carried out.
+    // An unfinished message that makes no progress is dropped with its connection; one whose end
+    // comes in time is carried out.
     manager.SetStallTimeout(std::chrono::milliseconds(300));
     EXPECT_TRUE(bystander.WaitClosed());
     EXPECT_TRUE(trace.WaitFor(" unfinished message stalled, closing connection."));
     EXPECT_EQ(manager.PendingTotal(), 0u);
     ASSERT_TRUE(own[2].SendBytes("<commands><command type=\"P"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     ASSERT_TRUE(own[2].SendBytes(std::string("RF\"/></commands>") + '\0'));
     EXPECT_TRUE(own[2].WaitClosed());
     EXPECT_EQ(trace.Count(" unfinished message stalled, closing connection."), 1u);
+
+    // The budget admits the devices it serves: four sending the largest legal messages at once are
+    // all read and answered.
+    manager.SetPendingBudget(TCPXmlManager::kPendingBudget);
+    std::vector<std::optional<DeviceListener>> devices(4);
+    std::vector<DeviceConnection> senders;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const std::string host = "127.0.3." + std::to_string(i + 1);
+        ASSERT_TRUE(ListenOnSamePort(device, host, devices[i]));
+        senders.push_back(Connect(*devices[i], host));
+    }
+    // 9.25 MiB: a document of about seven, in Base64 (it is no archive, so it fails at once).
+    const std::string large =
+        "<commands><command type=\"PFL\"><parameters><parameter type=\"FILE_CONTENT\">" +
+        std::string(9 * 1024 * 1024 + 256 * 1024, 'Q') +
+        "</parameter><parameter type=\"FILE_NAME\">a.7z</parameter>"
+        "<parameter type=\"PRINTER\">Office</parameter>"
+        "<parameter type=\"FILE_PREVIEW\">a.htm</parameter>"
+        "</parameters></command></commands>" +
+        std::string(1, '\0');
+    // Each sends all but its last byte, so that all four are unfinished at once, and then its end.
+    std::vector<std::thread> sending;
+    for (DeviceConnection& sender : senders) {
+        sending.emplace_back([&sender, &large] { sender.SendBytes(large.substr(0, large.size() - 1)); });
+    }
+    for (std::thread& thread : sending) {
+        thread.join();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return manager.PendingTotal() >= 4 * (large.size() - 1); }));
+    for (DeviceConnection& sender : senders) {
+        ASSERT_TRUE(sender.SendBytes(std::string(1, '\0')));
+    }
+    for (DeviceConnection& sender : senders) {
+        const auto answer = sender.ReadMessage();
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_NE(answer->find("<command type=\"PRP\">"), std::string::npos);
+    }
+    EXPECT_EQ(trace.Count(" too much unfinished data, closing connection."), 1u);
 }
 
 TEST_F(TCPXmlManagerTest, FloodsOfEmptyOrBadMessagesCannotFloodTheTrace) {
@@ -299,9 +370,7 @@ TEST_F(TCPXmlManagerTest, FloodsOfEmptyOrBadMessagesCannotFloodTheTrace) {
     const std::size_t added = trace.Lines().size() - before;
     EXPECT_LE(added, 2 * TraceLimiter::kPerDevice.burst);
     EXPECT_GE(trace.Count(id + " : error loading XML."), 1u);
-    // What was held back is counted when the device's next line gets through.
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    DeviceConnection again = Connect(device, "127.0.0.2");
+    // What was held back is told a moment later, though the device says nothing more.
     EXPECT_TRUE(trace.WaitFor("127.0.0.2: "));
     EXPECT_TRUE(trace.WaitFor(" trace lines dropped"));
 }

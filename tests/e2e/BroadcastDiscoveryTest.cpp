@@ -89,8 +89,6 @@ TEST(BroadcastDiscovery, DeviceOnTheChosenLinkIsServedAndAnotherLinkIsIgnored) {
         GTEST_SKIP() << "needs root and network namespaces";
     }
     Settings settings;
-    settings.localPort = FreePort();
-    settings.padPort = FreePort();
     settings.printers = {"Office"};
     // The adapter named by its hardware address wins over whatever the settings hold as address.
     settings.localAddress = namespaces.strangerAddress;

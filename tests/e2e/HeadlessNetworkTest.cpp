@@ -17,10 +17,6 @@ namespace {
 
 Settings MakeSettings() {
     Settings settings;
-    settings.localPort = FreePort();
-    do {
-        settings.padPort = FreePort();
-    } while (settings.padPort == settings.localPort);
     settings.printers = {"Office", "Lab & Co", "Caf\xC3\xA9"};
     settings.aliases = {{"Office", "Front desk"}};
     return settings;
@@ -49,7 +45,7 @@ std::string IdOfLineEnding(const HeadlessServer& server, const std::string& endi
 } // namespace
 
 TEST(HeadlessNetwork, PrinterListComesByteForByteAndTraceLinesCarryTimes) {
-    const Settings settings = MakeSettings();
+    Settings settings = MakeSettings();
     HeadlessServer server(settings);
     ASSERT_TRUE(server.Running());
     ASSERT_TRUE(server.WaitFor(" is running on port " + std::to_string(settings.localPort)));
@@ -79,7 +75,7 @@ TEST(HeadlessNetwork, PrinterListComesByteForByteAndTraceLinesCarryTimes) {
 }
 
 TEST(HeadlessNetwork, CloseRequestClosesTheConnection) {
-    const Settings settings = MakeSettings();
+    Settings settings = MakeSettings();
     HeadlessServer server(settings);
     ASSERT_TRUE(server.WaitFor(" is running on port "));
 
@@ -132,7 +128,7 @@ TEST(HeadlessNetwork, PadHelpHostNamesAndWhatItWaitsFor) {
         EXPECT_NE(help.output.find(part), std::string::npos) << part;
     }
 
-    const Settings settings = MakeSettings();
+    Settings settings = MakeSettings();
     HeadlessServer server(settings);
     ASSERT_TRUE(server.WaitFor(" is running on port "));
     const auto pad = ChildProcess::Executable("qopra-pad");
@@ -153,8 +149,9 @@ TEST(HeadlessNetwork, PadHelpHostNamesAndWhatItWaitsFor) {
         << unknown.Output();
 
     // Nobody answers on this port.
-    ChildProcess unanswered(pad, {"--udp-port", std::to_string(FreePort()), "--pad-port",
-                                  std::to_string(FreePort()), "--timeout", "2", "list"});
+    const ReservedUdpPort nobody;
+    const ReservedTcpPort padPort;
+    ChildProcess unanswered(pad, {"--udp-port", nobody.Text(), "--pad-port", padPort.Text(), "--timeout", "2", "list"});
     EXPECT_EQ(unanswered.Wait(std::chrono::seconds(30)), 2);
     EXPECT_NE(unanswered.Output().find("no connection from the server within the time limit"),
               std::string::npos)
@@ -162,7 +159,7 @@ TEST(HeadlessNetwork, PadHelpHostNamesAndWhatItWaitsFor) {
 }
 
 TEST(HeadlessNetwork, HostileDevicesDoNotTakeTheServerDown) {
-    const Settings settings = MakeSettings();
+    Settings settings = MakeSettings();
     HeadlessServer server(settings);
     ASSERT_TRUE(server.WaitFor(" is running on port "));
 
@@ -215,7 +212,7 @@ TEST(HeadlessNetwork, HostileDevicesDoNotTakeTheServerDown) {
 TEST(HeadlessNetwork, TraceReaderThatIsGoneOrStuckHoldsNothingUp) {
     {
         // The reader takes one line and goes: the next trace line meets a closed pipe.
-        const Settings settings = MakeSettings();
+        Settings settings = MakeSettings();
         HeadlessServer server(settings, {}, TraceReader::FirstLineGone);
         ASSERT_TRUE(server.WaitFor(" is running on port "));
         EXPECT_EQ(RunProgram(PadCommand(settings, {"list"})).exitCode, 0);
@@ -225,7 +222,7 @@ TEST(HeadlessNetwork, TraceReaderThatIsGoneOrStuckHoldsNothingUp) {
     }
     {
         // The reader never reads: trace lines of 60 KB fill the pipe at once.
-        const Settings settings = MakeSettings();
+        Settings settings = MakeSettings();
         HeadlessServer server(settings, {}, TraceReader::Stuck);
         ASSERT_EQ(RunProgram(PadCommand(settings, {"list"})).exitCode, 0);
         for (int sender = 7; sender < 12; ++sender) {
@@ -254,7 +251,8 @@ TEST(HeadlessNetwork, StartSaysWhatKeepsDevicesFromBeingServed) {
     // A second server on the same port says why it cannot start, once, though it tries again every
     // few seconds.
     Settings same = settings;
-    same.padPort = FreePort();
+    same.reservedPadPort = std::make_shared<ReservedTcpPort>();
+    same.padPort = same.reservedPadPort->Port();
     HeadlessServer second(same);
     const std::string port = std::to_string(settings.localPort);
     EXPECT_TRUE(second.WaitFor(" port " + port + ": Address already in use"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/Ports.h"
 #include "support/TempDir.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -34,28 +36,12 @@ inline std::string BinaryPath(const std::string& name) {
     return std::string(QOPRA_BINARY_DIR) + "/bin/" + name;
 }
 
-// A port that nothing uses right now, for TCP and UDP alike.
-inline std::uint16_t FreePort() {
-    for (;;) {
-        const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        socklen_t size = sizeof address;
-        bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(udp, reinterpret_cast<sockaddr*>(&address), &size);
-        const int tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool free = bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(tcp);
-        close(udp);
-        if (free) {
-            return ntohs(address.sin_port);
-        }
-    }
-}
-
+// The server's settings. The discovery port 0 lets the kernel choose; the server fills in the port it
+// got. The device port is one the kernel chose and keeps for the test while the settings live.
 struct Settings {
     std::uint16_t localPort = 0;
-    std::uint16_t padPort = 0;
+    std::shared_ptr<ReservedTcpPort> reservedPadPort = std::make_shared<ReservedTcpPort>();
+    std::uint16_t padPort = reservedPadPort->Port();
     std::string localAddress;
     std::string mac;
     std::vector<std::string> printers;
@@ -131,7 +117,7 @@ enum class TraceReader {
 
 class HeadlessServer {
 public:
-    explicit HeadlessServer(const Settings& settings, std::vector<std::string> prefix = {},
+    explicit HeadlessServer(Settings& settings, std::vector<std::string> prefix = {},
                             TraceReader traceReader = TraceReader::Reading)
         : traceReader(traceReader) {
         std::filesystem::create_directories(folder.Path() / "Qopra");
@@ -159,6 +145,9 @@ public:
         pid = Spawn(command, {"XDG_DATA_HOME=" + data, "XDG_RUNTIME_DIR=" + data}, out);
         if (pid > 0 && traceReader != TraceReader::Stuck) {
             reader = std::thread([this] { ReadLines(); });
+        }
+        if (pid > 0 && settings.localPort == 0) {
+            settings.localPort = BoundUdpPort(pid).value_or(0);
         }
     }
 

@@ -14,6 +14,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/FileBytes.h"
+#include "support/Ports.h"
 #include "support/TempDir.h"
 
 // The real qopra2 -headless with its own data folder, ports and spooler settings, and the real
@@ -21,19 +22,6 @@
 namespace e2eprint {
 
 inline constexpr std::chrono::seconds kGuard{90};
-
-// A port nobody uses right now, of the given socket type.
-inline std::string FreePort(int type) {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return std::to_string(ntohs(address.sin_port));
-}
 
 struct PadRun {
     int exitCode = -1;
@@ -47,7 +35,7 @@ public:
     explicit PrintingServer(const std::string& settings,
                             std::map<std::string, std::string> extraEnvironment = {},
                             const std::function<void(const std::filesystem::path&)>& beforeStart = {})
-        : udpPort(FreePort(SOCK_DGRAM)), padPort(FreePort(SOCK_STREAM)) {
+        : padPort(reservedPadPort.Text()) {
         std::filesystem::create_directories(Data());
         WriteFileBytes(Data() / "qopra.xml",
                        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<settings><local_port>" + udpPort +
@@ -61,6 +49,8 @@ public:
         environment.merge(extraEnvironment);
         process.emplace(ChildProcess::Executable("qopra2"), std::vector<std::string>{"-headless"},
                         environment);
+        // The kernel chose the discovery port.
+        udpPort = std::to_string(BoundUdpPort(process->Pid()).value_or(0));
         running = process->WaitForOutput(" is running on port " + udpPort, kGuard);
     }
     ~PrintingServer() {
@@ -88,7 +78,8 @@ public:
     std::string Log() const { return ReadFileBytes(Data() / "qopra.log"); }
 
     TempDir home;
-    std::string udpPort;
+    ReservedTcpPort reservedPadPort;
+    std::string udpPort = "0";
     std::string padPort;
     std::optional<ChildProcess> process;
     bool running = false;

@@ -105,11 +105,12 @@ protected:
     std::string tag;
 };
 
-TEST_F(BrowserPrintTest, HtmlPageGivesOneJobPerCopyOnTheRecordsPrinterWithItsPictureAndLeavesTheDefault) {
+TEST_F(BrowserPrintTest,
+       HtmlPageGivesOneJobWithItsCopiesOnTheRecordsPrinterWithItsPictureAndLeavesTheDefault) {
     // A space and a non-ASCII letter: the loaded document must still be recognised as this record's.
     const std::string document = HtmlDocument("Prüf bericht");
     const std::string single = HtmlDocument("single");
-    CBrowserDlg browser(kNullQueue);
+    CBrowserDlg browser;
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
 
     std::unique_ptr<PrintJobRecord> record = Record(kNullQueue, document, 2);
@@ -120,12 +121,13 @@ TEST_F(BrowserPrintTest, HtmlPageGivesOneJobPerCopyOnTheRecordsPrinterWithItsPic
     ASSERT_TRUE(WaitFor([&] { return done.count() == 2; }, kWaitMs)) << Log();
 
     EXPECT_TRUE(done.at(0).at(0).toBool()) << Log();
-    EXPECT_EQ(done.at(0).at(1).toInt(), 2);
-    // The request that waits learns the jobs it is to watch.
+    EXPECT_EQ(done.at(0).at(1).toInt(), 1);
+    // The request that waits learns the job it is to watch: the document is spooled once.
     ASSERT_TRUE(outcome->Get());
     EXPECT_TRUE(outcome->Get()->printed);
-    EXPECT_EQ(outcome->Get()->jobIds.size(), 2u);
-    EXPECT_EQ(JobsNamed(kNullQueue, document).count, 2);
+    EXPECT_EQ(outcome->Get()->jobIds.size(), 1u);
+    EXPECT_EQ(JobsNamed(kNullQueue, document).count, 1);
+    EXPECT_EQ(JobsNamed(kNullQueue, document).copies, 2);
     EXPECT_EQ(JobsNamed(kPdfQueue, document).count, 0);
     EXPECT_EQ(DefaultDestination(), kPdfQueue);
     EXPECT_FALSE(browser.IsBusy());
@@ -142,7 +144,7 @@ TEST_F(BrowserPrintTest, HtmlPageGivesOneJobPerCopyOnTheRecordsPrinterWithItsPic
 TEST_F(BrowserPrintTest, PdfDocumentIsNotPrintedAndAsksForTheWaitingPageUnlessThePdfIsOnShow) {
     const std::string document = "scan-" + tag + ".Pdf";
     WriteFileBytes(dir / document, "%PDF-1.4\n%%EOF\n");
-    CBrowserDlg browser(kNullQueue);
+    CBrowserDlg browser;
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
     QSignalSpy waitingPage(&browser, &CBrowserDlg::waitingPageRequested);
 
@@ -162,7 +164,7 @@ TEST_F(BrowserPrintTest, PdfDocumentIsNotPrintedAndAsksForTheWaitingPageUnlessTh
 
 TEST_F(BrowserPrintTest, FailuresAreLoggedPrintNothingOnTheDefaultQueueAndStillRestoreIt) {
     const std::string document = HtmlDocument("fail");
-    CBrowserDlg browser(kNullQueue);
+    CBrowserDlg browser;
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
 
     browser.PrintDocument(Record(kNullQueue, "missing-" + tag + ".htm", 1));
@@ -180,17 +182,19 @@ TEST_F(BrowserPrintTest, FailuresAreLoggedPrintNothingOnTheDefaultQueueAndStillR
     EXPECT_NE(log.find("PrintFileOnBrowser error.", first + 1), std::string::npos) << log;
 }
 
-TEST_F(BrowserPrintTest, CopiesBeyondTheLimitArePrintedUpToTheLimit) {
+TEST_F(BrowserPrintTest, CopiesAreOneJobAndBeyondTheLimitArePrintedUpToTheLimit) {
     const std::string document = HtmlDocument("many");
-    CBrowserDlg browser(kNullQueue);
-    browser.SetCopiesLimit(3);
+    CBrowserDlg browser;
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
     browser.PrintDocument(Record(kNullQueue, document, 1000000));
-    ASSERT_TRUE(WaitFor([&] { return done.count() == 1; }, kWaitMs));
+    browser.PrintDocument(Record(kNullQueue, document, 0));
+    ASSERT_TRUE(WaitFor([&] { return done.count() == 2; }, kWaitMs));
     EXPECT_TRUE(done.at(0).at(0).toBool());
-    EXPECT_EQ(done.at(0).at(1).toInt(), 3);
-    EXPECT_EQ(JobsNamed(kNullQueue, document).count, 3);
-    EXPECT_NE(Log().find("[WARNING] 1000000 copies asked of " + document + ", printing 3"),
+    EXPECT_EQ(done.at(0).at(1).toInt(), 1);
+    EXPECT_TRUE(done.at(1).at(0).toBool()) << "no usable count still prints one copy";
+    EXPECT_EQ(JobsNamed(kNullQueue, document).count, 2);
+    EXPECT_EQ(JobsNamed(kNullQueue, document).copies, 999 + 1);
+    EXPECT_NE(Log().find("[WARNING] 1000000 copies asked of " + document + ", printing 999"),
               std::string::npos);
 }
 
@@ -198,7 +202,7 @@ TEST_F(BrowserPrintTest, DocumentThatNeverFinishesLoadingIsGivenUpAndTheQueuedOn
     const std::string hanging = "hanging-" + tag + ".htm";
     const NeverEndingDocument never(dir / hanging);
     const std::string good = HtmlDocument("after");
-    CBrowserDlg browser(kNullQueue, nullptr, std::chrono::milliseconds(300));
+    CBrowserDlg browser(nullptr, std::chrono::milliseconds(300));
     const QPointer<QWebEnginePage> firstPage(browser.Page());
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
     QSignalSpy idle(&browser, &CBrowserDlg::idle);
@@ -214,11 +218,11 @@ TEST_F(BrowserPrintTest, DocumentThatNeverFinishesLoadingIsGivenUpAndTheQueuedOn
 
     ASSERT_EQ(done.count(), 3);
     EXPECT_FALSE(done.at(0).at(0).toBool());
-    EXPECT_TRUE(done.at(1).at(0).toBool()) << "no copies asked for is not a failure";
-    EXPECT_EQ(done.at(1).at(1).toInt(), 0);
+    EXPECT_TRUE(done.at(1).at(0).toBool()) << "no usable count of copies prints one";
+    EXPECT_EQ(done.at(1).at(1).toInt(), 1);
     EXPECT_TRUE(done.at(2).at(0).toBool()) << Log();
     EXPECT_EQ(JobsNamed(kNullQueue, hanging).count, 0);
-    EXPECT_EQ(JobsNamed(kNullQueue, good).count, 1);
+    EXPECT_EQ(JobsNamed(kNullQueue, good).count, 2);
     EXPECT_EQ(DefaultDestination(), kPdfQueue);
     EXPECT_NE(Log().find("PrintFileOnBrowser error."), std::string::npos);
     EXPECT_TRUE(firstPage.isNull()) << "the page that gave up goes, with its renderer";
@@ -263,7 +267,7 @@ TEST_F(BrowserPrintTest, DocumentReadsNoFileOutsideItsFolderRunsNoScriptAndReach
                        "fetch('file:///etc/hostname').then(r => r.text())"
                        ".then(t => document.body.insertAdjacentText('beforeend', 'FETCHED ' + t));</script>"
                        "<noscript>SCRIPTS-OFF</noscript></body></html>");
-    CBrowserDlg browser(kHtmlQueue);
+    CBrowserDlg browser;
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
     std::unique_ptr<PrintJobRecord> record = Record(kHtmlQueue, name, 1);
     record->workingFolder = work.string();
@@ -306,7 +310,7 @@ TEST_F(BrowserPrintTest, PageWithAnEndlessScriptPrintsAndSoDoesTheNextOne) {
     WriteFileBytes(dir / looping,
                    "<html><body><p>before</p><script>while (true) {}</script><p>after</p></body></html>");
     const std::string next = HtmlDocument("next");
-    CBrowserDlg browser(kNullQueue);
+    CBrowserDlg browser;
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
     browser.PrintDocument(Record(kNullQueue, looping, 1));
     browser.PrintDocument(Record(kNullQueue, next, 1));
@@ -324,7 +328,7 @@ TEST_F(BrowserPrintTest, DocumentTheBrowserCannotShowFailsAtOnceAndDroppedRecord
                                              "ELF\x02\x01\x01",
                                              7) +
                                      std::string(500, '\0'));
-    CBrowserDlg browser(kNullQueue);
+    CBrowserDlg browser;
     QSignalSpy done(&browser, &CBrowserDlg::documentDone);
     std::vector<std::shared_ptr<BrowserPrintOutcome>> outcomes;
     for (const std::string& name : {docx, binary}) {
@@ -351,7 +355,7 @@ TEST_F(BrowserPrintTest, DocumentTheBrowserCannotShowFailsAtOnceAndDroppedRecord
     auto current = std::make_shared<BrowserPrintOutcome>();
     auto queued = std::make_shared<BrowserPrintOutcome>();
     {
-        CBrowserDlg leaving(kNullQueue);
+        CBrowserDlg leaving;
         std::unique_ptr<PrintJobRecord> first = Record(kNullQueue, hanging, 1);
         first->outcome = current;
         std::unique_ptr<PrintJobRecord> second = Record(kNullQueue, HtmlDocument("queued"), 1);
@@ -362,26 +366,6 @@ TEST_F(BrowserPrintTest, DocumentTheBrowserCannotShowFailsAtOnceAndDroppedRecord
     ASSERT_TRUE(current->Get() && queued->Get());
     EXPECT_FALSE(current->Get()->printed);
     EXPECT_FALSE(queued->Get()->printed);
-}
-
-TEST_F(BrowserPrintTest, CopiesAreSubmittedWhileTheGuiThreadGoesOn) {
-    const std::string document = HtmlDocument("copies");
-    constexpr int kCopies = 300;
-    CBrowserDlg browser(kNullQueue);
-    QSignalSpy done(&browser, &CBrowserDlg::documentDone);
-    browser.PrintDocument(Record(kNullQueue, document, kCopies));
-    // The GUI thread looks at the queue while the page is at work: it sees the copies arrive.
-    bool sawSome = false;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const int submitted = JobsNamed(kNullQueue, document).count;
-            sawSome = sawSome || (submitted > 0 && submitted < kCopies && done.count() == 0);
-            return done.count() == 1;
-        },
-        kWaitMs));
-    EXPECT_TRUE(done.at(0).at(0).toBool()) << Log();
-    EXPECT_EQ(done.at(0).at(1).toInt(), kCopies);
-    EXPECT_TRUE(sawSome) << "the GUI thread was held while the copies were submitted";
 }
 
 } // namespace

@@ -90,7 +90,8 @@ protected:
         }
         return shown;
     }
-    std::set<std::string> RegisterIds() const {
+    std::set<std::string> RegisterIds() {
+        EXPECT_TRUE(documents.Flush());
         pugi::xml_document document;
         EXPECT_TRUE(
             document.load_file(documents.Path().c_str(), pugi::parse_default, pugi::encoding_utf16_le));
@@ -307,6 +308,7 @@ TEST_F(HistoryWindowTest, DeleteRemovesEntryFolderAndRowButNeverAnythingOutsideT
         record.id = 8;
         return record;
     }());
+    ASSERT_TRUE(documents.Flush());
     WriteFileBytes(documents.Path(), "not a register");
     ClickRow(0);
     QTest::mouseClick(DeleteButton(), Qt::LeftButton);

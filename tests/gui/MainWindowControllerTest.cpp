@@ -75,23 +75,19 @@ protected:
     std::vector<PrintJobRecord> history;
 };
 
-TEST_F(MainWindowControllerTest, OnePreviewPagePerPrinterAndAReplacedBusyPageStillPrintsItsDocument) {
+TEST_F(MainWindowControllerTest, OnePreviewPagePrintsEveryRecordOnItsOwnPrinter) {
     controller->HandlePrintDocument(Record(kNullQueue, "first", 1, 1));
-    const QPointer<CBrowserDlg> nullPage = controller->PreviewPage();
-    ASSERT_FALSE(nullPage.isNull());
-    controller->HandlePrintDocument(Record(kNullQueue, "again", 0, 2));
-    EXPECT_EQ(controller->PreviewPage(), nullPage.data());
-
-    // A name that differs only in letter case is another printer.
-    controller->HandlePrintDocument(Record("QOPRA-NULL", "other", 0, 3));
-    EXPECT_NE(controller->PreviewPage(), nullPage.data());
-    controller->HandlePrintDocument(Record(kPdfQueue, "second", 1, 4));
-    EXPECT_EQ(controller->PreviewPage()->PrinterName(), kPdfQueue);
+    const QPointer<CBrowserDlg> page = controller->PreviewPage();
+    ASSERT_FALSE(page.isNull());
+    controller->HandlePrintDocument(Record(kPdfQueue, "second", 1, 2));
+    controller->HandlePrintDocument(Record(kNullQueue, "third", 2, 3));
+    EXPECT_EQ(controller->PreviewPage(), page.data()) << "no new page (and renderer) per printer";
 
     ASSERT_TRUE(WaitUntilIdle());
-    ASSERT_TRUE(WaitFor([&] { return nullPage.isNull(); }, kWaitMs)) << "the old page is never released";
     EXPECT_EQ(JobsNamed(kNullQueue, "first-" + tag + ".htm").count, 1);
     EXPECT_EQ(JobsNamed(kPdfQueue, "second-" + tag + ".htm").count, 1);
+    EXPECT_EQ(JobsNamed(kNullQueue, "third-" + tag + ".htm").copies, 2);
+    EXPECT_EQ(JobsNamed(kPdfQueue, "first-" + tag + ".htm").count, 0);
 }
 
 TEST_F(MainWindowControllerTest, BackupDecidesWhetherTheDocumentIsRegisteredAndAddedToTheHistory) {
@@ -108,6 +104,7 @@ TEST_F(MainWindowControllerTest, BackupDecidesWhetherTheDocumentIsRegisteredAndA
     ASSERT_EQ(history.size(), 1u);
     EXPECT_EQ(history[0].id, 0x80000001u);
     std::vector<PrintJobRecord> registered;
+    ASSERT_TRUE(controller->Register().Flush());
     PrintedDocuments(dir / "data" / "printed.xml")
         .LoadPrintedDocuments([&](std::unique_ptr<PrintJobRecord> record) { registered.push_back(*record); });
     ASSERT_EQ(registered.size(), 1u);
@@ -131,7 +128,7 @@ TEST_F(MainWindowControllerTest, WorkersReachTheGuiThreadAndNeverWaitLongerThanT
     std::thread worker([&] {
         controller->PostPrintDocument(nullptr);
         controller->PostPrintDocument(Record(kNullQueue, "worker", 0, 30));
-        shown = controller->ShowWaitingPage(true, std::chrono::milliseconds(kWaitMs));
+        shown = controller->ShowWaitingPage(true, std::chrono::milliseconds(kWaitMs), {});
     });
     ASSERT_TRUE(WaitFor([&] { return waiting.count() == 1 && handledOn != nullptr; }, kWaitMs));
     worker.join();
@@ -142,7 +139,8 @@ TEST_F(MainWindowControllerTest, WorkersReachTheGuiThreadAndNeverWaitLongerThanT
     // Here the GUI thread is busy joining the worker: the worker gives up after its limit, and the
     // late request is still carried out safely afterwards.
     bool late = true;
-    std::thread blocked([&] { late = controller->ShowWaitingPage(true, std::chrono::milliseconds(200)); });
+    std::thread blocked(
+        [&] { late = controller->ShowWaitingPage(true, std::chrono::milliseconds(200), {}); });
     blocked.join();
     EXPECT_FALSE(late);
     ASSERT_TRUE(WaitFor([&] { return waiting.count() == 2; }, kWaitMs));

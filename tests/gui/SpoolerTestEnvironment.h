@@ -106,6 +106,8 @@ inline std::string DefaultDestination() {
 struct Jobs {
     int count = 0;
     int completed = 0;
+    // Copies the jobs make together.
+    int copies = 0;
 };
 
 // The jobs of `queue` named `title`, finished ones included.
@@ -114,6 +116,7 @@ inline Jobs JobsNamed(const std::string& queue, const std::string& title) {
     for (const Spooler::JobInfo& job : printtest::AllJobs(queue)) {
         if (job.name == title) {
             ++found.count;
+            found.copies += job.copies;
             found.completed += job.state >= static_cast<int>(Spooler::JobState::Completed) ? 1 : 0;
         }
     }

@@ -69,7 +69,8 @@ const Kind kKinds[] = {
     {"QopraTrace", [] { return std::unique_ptr<QWidget>(new CTraceDlg); }},
     {"QopraDocs",
      [] {
-         return std::unique_ptr<QWidget>(new CHistoryDlg(2057, PrintedDocuments(std::filesystem::path())));
+         static PrintedDocuments none{std::filesystem::path()};
+         return std::unique_ptr<QWidget>(new CHistoryDlg(2057, none));
      }},
     {"QopraUSB", [] { return std::unique_ptr<QWidget>(new PlainWindow); }},
 };

@@ -63,7 +63,8 @@ bool ShootLanguage(const Language& language, const std::filesystem::path& output
     trace.resize(760, 300);
     bool ok = Save(trace, output / (std::string("trace-") + language.suffix + ".png"));
 
-    CHistoryDlg history(language.id, PrintedDocuments(std::filesystem::path()));
+    PrintedDocuments none{std::filesystem::path()};
+    CHistoryDlg history(language.id, none);
     std::uint32_t id = 1000;
     for (const Kept& kept : kKept) {
         PrintJobRecord record;

@@ -72,7 +72,7 @@ std::optional<PrinterList> PadMessages::ReadPrinterList(const std::string& wireB
     return list;
 }
 
-std::optional<PrintResult> PadMessages::ReadPrintResult(const std::string& wireBytes) {
+std::optional<PrintAnswer> PadMessages::ReadPrintResult(const std::string& wireBytes) {
     pugi::xml_document document;
     if (!Load(document, wireBytes, "PRP")) {
         return std::nullopt;
@@ -81,7 +81,7 @@ std::optional<PrintResult> PadMessages::ReadPrintResult(const std::string& wireB
     if (!result) {
         return std::nullopt;
     }
-    PrintResult answer;
+    PrintAnswer answer;
     answer.result = result.text().as_int();
     answer.reason = static_cast<unsigned long>(document.select_node("//error").node().text().as_ullong());
     return answer;

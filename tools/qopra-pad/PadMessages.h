@@ -11,7 +11,7 @@ struct PrinterList {
     std::vector<std::string> printers;
 };
 
-struct PrintResult {
+struct PrintAnswer {
     int result = 0;
     unsigned long reason = 0;
 };
@@ -22,5 +22,5 @@ public:
                                  const std::string& preview, const std::string& printer, int copies);
     static std::string CloseRequest();
     static std::optional<PrinterList> ReadPrinterList(const std::string& wireBytes);
-    static std::optional<PrintResult> ReadPrintResult(const std::string& wireBytes);
+    static std::optional<PrintAnswer> ReadPrintResult(const std::string& wireBytes);
 };

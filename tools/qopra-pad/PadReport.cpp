@@ -1,6 +1,6 @@
 #include "PadReport.h"
 
-#include "print/DocumentStaging.h"
+#include "print/PrintResult.h"
 #include "print/PrinterStatus.h"
 
 #include <cstdio>
@@ -45,20 +45,19 @@ std::string PadReport::Listing(const PrinterList& list) {
 }
 
 std::string PadReport::ResultWords(int result) {
-    switch (result) {
-    case DocumentStaging::kResultPrinted:
+    switch (static_cast<PrintResult::Code>(result)) {
+    case PrintResult::Code::Printed:
         return "printed";
-    case DocumentStaging::kResultReceivedFileMissing:
+    case PrintResult::Code::ReceivedFileMissing:
         return "received file not found";
-    case DocumentStaging::kResultDecompressFailed:
+    case PrintResult::Code::DecompressFailed:
         return "archive program not started";
-    case DocumentStaging::kResultDocumentMissing:
+    case PrintResult::Code::DocumentMissing:
         return "document not found";
-    case DocumentStaging::kResultPrintFailed:
+    case PrintResult::Code::PrintFailed:
         return "print failed";
-    default:
-        return "unknown result";
     }
+    return "unknown result";
 }
 
 std::string PadReport::ReasonWords(unsigned long reason) {
@@ -79,7 +78,7 @@ std::string PadReport::ReasonWords(unsigned long reason) {
     return words;
 }
 
-std::string PadReport::Result(const PrintResult& result) {
+std::string PadReport::Result(const PrintAnswer& result) {
     return "RESULT " + std::to_string(result.result) + " (" + ResultWords(result.result) + ") REASON " +
            Hex(result.reason) + " (" + ReasonWords(result.reason) + ")";
 }

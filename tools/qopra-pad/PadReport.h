@@ -10,7 +10,7 @@ class PadReport {
 public:
     static std::string Listing(const PrinterList& list);
     // "RESULT 4 (print failed) REASON 0x1 (paused)".
-    static std::string Result(const PrintResult& result);
+    static std::string Result(const PrintAnswer& result);
     static std::string ResultWords(int result);
     // The status bits by name, joined with ", "; "none" for none.
     static std::string ReasonWords(unsigned long reason);

@@ -21,14 +21,13 @@
 #include "archive/gui/DocumentFolderInterceptor.h"
 #include "platform/Unicode.h"
 #include "print/Spooler.h"
+#include "protocol/Copies.h"
 #include "ui/MainWindowFlags.h"
 
 namespace {
 
 constexpr const char* kPdfMarker = ".PDF";
 constexpr qreal kPageMarginMillimetres = 10.0;
-// Each copy is a job of its own, as the devices expect one job per copy.
-constexpr int kCopiesPerJob = 1;
 // What the browser shows (and so prints); anything else it would only offer as a download.
 constexpr std::array<const char*, 12> kShownTypes = {"text/html",    "application/xhtml+xml",
                                                      "text/plain",   "application/xml",
@@ -62,6 +61,10 @@ QPageLayout PrintLayout() {
     return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, margins, QPageLayout::Millimeter);
 }
 
+std::string UnsupportedType(const std::string& documentName) {
+    return documentName + " is of a type that cannot be printed here";
+}
+
 bool BrowserCanShow(const std::filesystem::path& file) {
     // Only a regular file's content is looked at; anything else the browser finds out about itself.
     std::error_code error;
@@ -75,8 +78,8 @@ bool BrowserCanShow(const std::filesystem::path& file) {
 
 } // namespace
 
-CBrowserDlg::CBrowserDlg(std::string printer, QObject* parent, std::chrono::milliseconds printTimeLimit)
-    : QObject(parent), printerName(std::move(printer)),
+CBrowserDlg::CBrowserDlg(QObject* parent, std::chrono::milliseconds printTimeLimit)
+    : QObject(parent),
       // A profile of its own, kept in memory only: nothing of a document outlives the program, and its
       // renderers are never shared with another window's pages.
       profile(std::make_unique<QWebEngineProfile>()),
@@ -152,8 +155,8 @@ void CBrowserDlg::StartNext() {
         waiting.pop_front();
 
         ++serial;
-        copies = std::min(record->copies, copiesLimit);
-        if (copies < record->copies) {
+        copies = Copies::Bound(record->copies);
+        if (copies != record->copies) {
             EventLog::Write("[WARNING] %d copies asked of %s, printing %d", record->copies,
                             record->documentName.c_str(), copies);
         }
@@ -166,7 +169,7 @@ void CBrowserDlg::StartNext() {
         if (documentNameUpper.find(kPdfMarker) == std::string::npos && !BrowserCanShow(file)) {
             EventLog::Write("%s cannot be printed: the browser cannot show a document of its type",
                             documentName.c_str());
-            Conclude(false, {});
+            Conclude(false, {}, UnsupportedType(documentName));
             continue;
         }
         phase = Phase::LoadingDocument;
@@ -205,7 +208,7 @@ void CBrowserDlg::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
     }
     if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus) {
         EventLog::Write("PrintFileOnBrowser error.");
-        Finish(false, {});
+        Finish(false, {}, documentName + " could not be loaded");
         return;
     }
     phase = Phase::Rendering;
@@ -226,7 +229,7 @@ void CBrowserDlg::OnDownloadRequested(QWebEngineDownloadRequest* download) {
     if (phase == Phase::LoadingDocument && SameLocation(download->url(), documentUrl)) {
         EventLog::Write("%s cannot be printed: the browser cannot show a document of its type",
                         documentName.c_str());
-        Finish(false, {});
+        Finish(false, {}, UnsupportedType(documentName));
     }
 }
 
@@ -236,11 +239,7 @@ void CBrowserDlg::OnPdfRendered(std::uint64_t renderSerial, const QByteArray& pd
     }
     if (pdf.isEmpty()) {
         EventLog::Write("PrintFileOnBrowser error.");
-        Finish(false, {});
-        return;
-    }
-    if (copies <= 0) {
-        Finish(true, {});
+        Finish(false, {}, documentName + " could not be rendered");
         return;
     }
     // Loading and rendering were bounded; the spooler takes its own time for the copies.
@@ -250,18 +249,16 @@ void CBrowserDlg::OnPdfRendered(std::uint64_t renderSerial, const QByteArray& pd
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     submitterCancelled = cancelled;
     // The worker ends before this object does (the destructor joins it), so it may post to it.
+    // One job with all the copies: the spooler makes them, and the document is spooled once.
     submitter = std::thread([this, renderSerial, cancelled,
                              document = std::string(pdf.constData(), pdf.size()), printer = jobPrinterName,
                              name = documentName, count = copies] {
-        Spooler spooler;
         std::vector<int> jobIds;
-        for (std::int32_t copy = 0; copy < count && !*cancelled; ++copy) {
-            const int jobId = spooler.SubmitPdf(printer, document, name, kCopiesPerJob);
-            // A printer that refused one copy refuses the others too.
-            if (jobId <= 0) {
-                break;
+        if (!*cancelled) {
+            Spooler spooler;
+            if (const int jobId = spooler.SubmitPdf(printer, document, name, count); jobId > 0) {
+                jobIds.push_back(jobId);
             }
-            jobIds.push_back(jobId);
         }
         QMetaObject::invokeMethod(
             this, [this, renderSerial, jobIds] { OnSubmitted(renderSerial, jobIds); }, Qt::QueuedConnection);
@@ -273,11 +270,11 @@ void CBrowserDlg::OnSubmitted(std::uint64_t renderSerial, const std::vector<int>
     if (phase != Phase::Submitting || renderSerial != serial) {
         return;
     }
-    const bool printed = jobIds.size() == static_cast<std::size_t>(copies);
+    const bool printed = !jobIds.empty();
     if (!printed) {
         EventLog::Write("PrintFileOnBrowser error.");
     }
-    Finish(printed, jobIds);
+    Finish(printed, jobIds, printed ? std::string() : "the spooler refused " + documentName);
 }
 
 void CBrowserDlg::FinishSubmitter() {
@@ -297,14 +294,14 @@ void CBrowserDlg::OnTimeLimit() {
     // A page that did not finish in time may have a renderer that never will: the next document
     // gets a new one.
     MakePage();
-    Finish(false, {});
+    Finish(false, {}, documentName + " did not load in time");
 }
 
-void CBrowserDlg::Conclude(bool printed, const std::vector<int>& jobIds) {
+void CBrowserDlg::Conclude(bool printed, const std::vector<int>& jobIds, const std::string& reason) {
     timeLimit.stop();
     ++serial;
     if (outcome) {
-        outcome->Report(printed, jobIds);
+        outcome->Report(printed, jobIds, reason);
         outcome.reset();
     }
     // A record handed over by a receiver of the signal waits its turn.
@@ -313,7 +310,7 @@ void CBrowserDlg::Conclude(bool printed, const std::vector<int>& jobIds) {
     phase = Phase::Idle;
 }
 
-void CBrowserDlg::Finish(bool printed, const std::vector<int>& jobIds) {
-    Conclude(printed, jobIds);
+void CBrowserDlg::Finish(bool printed, const std::vector<int>& jobIds, const std::string& reason) {
+    Conclude(printed, jobIds, reason);
     StartNext();
 }

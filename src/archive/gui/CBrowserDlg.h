@@ -21,9 +21,9 @@ class QWebEnginePage;
 class QWebEngineProfile;
 
 // The hidden preview page of the browser road: loads each document it is given, renders it to PDF and
-// submits that to the record's printer by name once per copy (the user's default printer is never
-// touched), and reports the jobs to the record's outcome. Never shown. Documents come from the
-// network: the page runs no scripts and loads nothing but the files of the record's working folder.
+// submits that to the record's printer by name as one job with the record's copies (the user's
+// default printer is never touched), and reports the job to the record's outcome. Never shown. Documents come
+// from the network: the page runs no scripts and loads nothing but the files of the record's working folder.
 // Records that arrive while one is printing wait their turn, so none is lost. Lives on the GUI
 // thread; the copies are submitted on a worker so that the GUI thread never waits for the spooler.
 class CBrowserDlg : public QObject {
@@ -33,20 +33,12 @@ public:
     // A document that has not loaded and rendered by then is given up, with a new page for the next
     // one; it is shorter than the request's own wait, so the device hears the failure from the page.
     static constexpr std::chrono::milliseconds kDefaultPrintTimeLimit{20000};
-    // Each copy is a job of its own: a device asking for a million copies must not flood the spooler
-    // for hours. Print dialogs stop at the same number.
-    static constexpr std::int32_t kDefaultCopiesLimit = 999;
-
-    explicit CBrowserDlg(std::string printerName, QObject* parent = nullptr,
+    explicit CBrowserDlg(QObject* parent = nullptr,
                          std::chrono::milliseconds printTimeLimit = kDefaultPrintTimeLimit);
     ~CBrowserDlg() override;
 
-    // The printer this page was made for.
-    const std::string& PrinterName() const { return printerName; }
     // Applies from the next document on.
     void SetPrintTimeLimit(std::chrono::milliseconds limit);
-    // Applies from the next document on.
-    void SetCopiesLimit(std::int32_t limit) { copiesLimit = limit; }
     // Takes the record over: loads the document and prints it when loading has finished.
     void PrintDocument(std::unique_ptr<PrintJobRecord> record);
     // A document is loading or printing, or waits for its turn.
@@ -57,7 +49,8 @@ public:
 signals:
     // The main window should show its waiting page (a PDF document was not printed here).
     void waitingPageRequested();
-    // One record has been handled; `submittedJobs` spooler jobs were made for it.
+    // One record has been handled; `submittedJobs` spooler jobs were made for it (one with all its
+    // copies, or none).
     void documentDone(bool printed, int submittedJobs);
     // Nothing is loading, printing or waiting any more.
     void idle();
@@ -84,10 +77,8 @@ private:
     void OnTimeLimit();
     void FinishSubmitter();
     // Reports the current record's outcome; Finish then goes on with the next record.
-    void Conclude(bool printed, const std::vector<int>& jobIds);
-    void Finish(bool printed, const std::vector<int>& jobIds);
-
-    std::string printerName;
+    void Conclude(bool printed, const std::vector<int>& jobIds, const std::string& reason = {});
+    void Finish(bool printed, const std::vector<int>& jobIds, const std::string& reason = {});
     std::unique_ptr<QWebEngineProfile> profile;
     std::unique_ptr<DocumentFolderInterceptor> interceptor;
     std::unique_ptr<QWebEnginePage> page;
@@ -99,7 +90,6 @@ private:
     Phase phase = Phase::Idle;
     std::uint64_t serial = 0;
     std::int32_t copies = 0;
-    std::int32_t copiesLimit = kDefaultCopiesLimit;
     std::string documentName;
     std::string documentNameUpper;
     std::string jobPrinterName;

@@ -40,10 +40,10 @@ QTableWidgetItem* Cell(const std::string& text) {
 
 } // namespace
 
-CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments documents, QWidget* parent)
-    : QDialog(parent), language(language), documents(std::move(documents)),
-      list(new QTableWidget(0, kColumns, this)), previewButton(new QPushButton("Preview", this)),
-      deleteButton(new QPushButton("Delete", this)), placement(*this, kPlacementSection) {
+CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QWidget* parent)
+    : QDialog(parent), language(language), documents(documents), list(new QTableWidget(0, kColumns, this)),
+      previewButton(new QPushButton("Preview", this)), deleteButton(new QPushButton("Delete", this)),
+      placement(*this, kPlacementSection) {
     setObjectName("CHistoryDlg");
     list->setObjectName("historyList");
     previewButton->setObjectName("previewButton");

@@ -26,8 +26,7 @@ public:
     static constexpr const char* kPlacementSection = "QopraDocs";
 
     // Texts in `language`; entries are deleted from `documents`.
-    explicit CHistoryDlg(std::uint16_t language, PrintedDocuments documents = PrintedDocuments(),
-                         QWidget* parent = nullptr);
+    CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QWidget* parent = nullptr);
 
     // The question before Delete; without one Delete asks nothing.
     void SetConfirmation(IConfirmBox* question) { confirmation = question; }
@@ -63,7 +62,7 @@ private:
     void UpdateButtons();
 
     std::uint16_t language;
-    PrintedDocuments documents;
+    PrintedDocuments& documents;
     IConfirmBox* confirmation = nullptr;
     std::vector<PrintJobRecord> records; // one per row, in row order
     QTableWidget* list;
