@@ -1,20 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "e2e/DesktopShell.h"
 #include "support/ChildProcess.h"
 #include "support/FileBytes.h"
+#include "support/Ports.h"
 #include "support/SessionBus.h"
 #include "support/TempDir.h"
 
@@ -35,28 +34,6 @@ std::size_t Count(const std::string& text, const std::string& part) {
     }
     return count;
 }
-
-// A UDP port held by "another program" (this test) for as long as the object lives.
-class HeldPort {
-public:
-    HeldPort() : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        socklen_t size = sizeof address;
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-        port = ntohs(address.sin_port);
-    }
-    ~HeldPort() { Release(); }
-    void Release() {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    int fd;
-    std::uint16_t port = 0;
-};
 
 // The visible window of `pid` whose title begins with `title`. The titles carry the program's name
 // after a dash that xdotool's own name search does not read reliably: each name is asked for.
@@ -86,10 +63,12 @@ TEST(DesktopSession, ATakenPortAndAnUnknownPrinterAreEachToldOnceOnTheScreenAndI
     TempDir home;
     SessionBus bus(home.Path());
     ASSERT_TRUE(bus.Ready());
-    HeldPort held;
+    // "Another program" (this test) holds the discovery port.
+    std::optional<ReservedUdpPort> held(std::in_place);
+    const std::string port = held->Text();
     std::filesystem::create_directories(home / "Qopra");
     WriteFileBytes(home / "Qopra" / "qopra.xml",
-                   "<?xml version=\"1.0\"?>\n<settings><local_port>" + std::to_string(held.port) +
+                   "<?xml version=\"1.0\"?>\n<settings><local_port>" + port +
                        "</local_port><pad_port>2000</pad_port><printers><printer>qopra-null</printer>"
                        "<printer>no-such-queue</printer></printers><lang>en-GB</lang></settings>\n");
     ChildProcess qopra(ChildProcess::Executable("qopra2"), {},
@@ -107,18 +86,18 @@ TEST(DesktopSession, ATakenPortAndAnUnknownPrinterAreEachToldOnceOnTheScreenAndI
         both.find("2\tQopra cannot serve the devices\tThe offered printer no-such-queue is not a printer"),
         std::string::npos)
         << both;
-    EXPECT_NE(both.find("the UDP port " + std::to_string(held.port) + " is taken by another program"),
+    EXPECT_NE(both.find("the UDP port " + port + " is taken by another program"),
               std::string::npos)
         << both;
     const std::string log = ReadFileBytes(home / "Qopra" / "qopra.log");
-    EXPECT_EQ(Count(log, "[ERROR] Unable to start UDP server on port " + std::to_string(held.port)), 1u)
+    EXPECT_EQ(Count(log, "[ERROR] Unable to start UDP server on port " + port), 1u)
         << log;
     EXPECT_EQ(Count(log, "[ERROR] The offered printer no-such-queue is not a queue of the spooler"), 1u)
         << log;
     EXPECT_EQ(Count(qopra.Output(), "Unable to start UDP server"), 1u) << qopra.Output();
 
     // The port comes free: served again, and said in the log, not on the screen.
-    held.Release();
+    held.reset();
     EXPECT_TRUE(WaitUntil([&] {
         return ReadFileBytes(home / "Qopra" / "qopra.log").find("is open again: devices are served") !=
                std::string::npos;
@@ -160,7 +139,7 @@ TEST(DesktopSession, AutostartAsAStandardUserIsTheirOwnEntryWithoutElevation) {
     WriteFileBytes(bin / "pkexec", "#!/bin/sh\necho \"$@\" >> '" + called.string() + "'\nexit 126\n");
     std::filesystem::permissions(bin / "pkexec", std::filesystem::perms::all);
     // A port that is free (the settings window takes ports from 1 on).
-    const std::string port = std::to_string(HeldPort().port);
+    const std::string port = ReservedUdpPort().Text();
     WriteFileBytes(
         home / "Qopra" / "qopra.xml",
         "<?xml version=\"1.0\"?>\n<settings><local_port>" + port +
