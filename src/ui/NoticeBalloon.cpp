@@ -60,7 +60,8 @@ QString NoticeBalloon::Text() const {
 void NoticeBalloon::Pop() {
     // The texts wrap: the height is what they need at the balloon's width.
     layout()->activate();
-    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth) : sizeHint().height());
+    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(kWidth)
+                                                 : sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.right() - width() - kScreenMargin, area.bottom() - height() - kScreenMargin);

@@ -86,12 +86,9 @@ TEST(DesktopSession, ATakenPortAndAnUnknownPrinterAreEachToldOnceOnTheScreenAndI
         both.find("2\tQopra cannot serve the devices\tThe offered printer no-such-queue is not a printer"),
         std::string::npos)
         << both;
-    EXPECT_NE(both.find("the UDP port " + port + " is taken by another program"),
-              std::string::npos)
-        << both;
+    EXPECT_NE(both.find("the UDP port " + port + " is taken by another program"), std::string::npos) << both;
     const std::string log = ReadFileBytes(home / "Qopra" / "qopra.log");
-    EXPECT_EQ(Count(log, "[ERROR] Unable to start UDP server on port " + port), 1u)
-        << log;
+    EXPECT_EQ(Count(log, "[ERROR] Unable to start UDP server on port " + port), 1u) << log;
     EXPECT_EQ(Count(log, "[ERROR] The offered printer no-such-queue is not a queue of the spooler"), 1u)
         << log;
     EXPECT_EQ(Count(qopra.Output(), "Unable to start UDP server"), 1u) << qopra.Output();
