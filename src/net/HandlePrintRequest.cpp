@@ -9,6 +9,7 @@
 #include "print/PrintResult.h"
 #include "protocol/IPrintCommand.h"
 #include "protocol/PrintRequest.h"
+#include "ui/IMainWindowPort.h"
 
 std::vector<std::string> ResultTraceLines(const PrintRequest& request, const PrintResult& result) {
     const std::string& id = request.connectionId;
@@ -37,6 +38,21 @@ std::vector<std::string> ResultTraceLines(const PrintRequest& request, const Pri
     return lines;
 }
 
+PrintReport ReportOf(const PrintRequest& request, const PrintResult& result) {
+    PrintReport report;
+    report.device = request.device;
+    report.connectionId = request.connectionId;
+    report.receivedFileName = request.fileName;
+    report.documentName = request.documentName;
+    report.printer = request.printer;
+    report.copies = request.copies;
+    report.workingFolder = request.workingFolder.string();
+    report.registerId = request.registerId;
+    report.kept = request.folderKept;
+    report.result = result;
+    return report;
+}
+
 void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection, PrintRequest request) {
     request.connectionId = connection.Id();
     request.device = connection.Host();
@@ -57,4 +73,7 @@ void HandlePrintRequest(TCPXmlManager& handler, ITCPClient& connection, PrintReq
     }
     connection.Send(handler.Command().BuildPrintResult(result.Number(), result.printerStatus));
     handler.Folders().Retire(request, result.IsPrinted());
+    if (IMainWindowPort* mainWindow = handler.Context().mainWindow) {
+        mainWindow->PostPrintReport(ReportOf(request, result));
+    }
 }

@@ -189,7 +189,8 @@ PrintResult PrintThroughBrowser(const PrintRequest& request, const std::string& 
     const PrintQueueWatch::Verdict verdict =
         PrintQueueWatch::WaitForBrowserJob(spooler, request.printer, document, outcome, context.stop);
     const std::optional<BrowserPrintOutcome::Result> page = outcome->Get();
-    PrintResult result = verdict.Result(request.printer, page ? page->reason : std::string());
+    PrintResult result =
+        PrintQueueWatch::Settle(verdict, request.printer, page ? page->reason : std::string());
     EventLog::Write("Print done with code %d", result.IsPrinted() ? 1 : 0);
     return result;
 }
@@ -481,8 +482,9 @@ PrintResult DocumentStaging::PrintStagedDocument(const PrintRequest& request, co
     const std::filesystem::path receivedFile = workingFolder / receivedFileName;
     if (!AppSettings::Instance().IsOffered(request.printer)) {
         EventLog::Write("[ERROR] %s is not a printer offered to devices", request.printer.c_str());
+        // For the device it is as if the printer did not exist: it is not one it was offered.
         return PrintResult::PrintFailed(request.printer + " is not a printer offered to devices",
-                                        PrinterStatus::kNotAvailable);
+                                        PrinterStatus::kServerUnknown);
     }
 
     IMainWindowPort* mainWindow = context.mainWindow;
@@ -530,6 +532,10 @@ PrintResult DocumentStaging::PrintStagedDocument(const PrintRequest& request, co
     if (!document) {
         return PrintResult::Failed(PrintResult::Code::DocumentMissing,
                                    documentName + " is not in the archive");
+    }
+    // A picture is printed as the picture by the spooler; the browser would print its own page for it.
+    if (DocumentNames::IsPicture(workingFolder / *document)) {
+        return PdfPrinting::PrintFiles(request, {*document}, releaseSlot, context.stop);
     }
     return PrintThroughBrowser(request, *document, context, releaseSlot);
 }

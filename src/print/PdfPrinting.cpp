@@ -30,6 +30,12 @@ std::vector<std::string> PdfPrinting::ListPdfFiles(const std::filesystem::path& 
 
 PrintResult PdfPrinting::PrintPdfDocuments(const PrintRequest& request, const std::string& receivedFileName,
                                            const std::function<void()>& submitted, std::stop_token stop) {
+    return PrintFiles(request, ListPdfFiles(request.workingFolder, receivedFileName), submitted,
+                      std::move(stop));
+}
+
+PrintResult PdfPrinting::PrintFiles(const PrintRequest& request, const std::vector<std::string>& files,
+                                    const std::function<void()>& submitted, std::stop_token stop) {
     // However the submission ends, the next request may stage while this one is watched.
     struct Submitted {
         const std::function<void()>& tell;
@@ -49,9 +55,8 @@ PrintResult PdfPrinting::PrintPdfDocuments(const PrintRequest& request, const st
         return *unusable;
     }
 
-    const std::vector<std::string> files = ListPdfFiles(request.workingFolder, receivedFileName);
     if (files.empty()) {
-        return PrintResult::PrintFailed("no PDF document to print");
+        return PrintResult::PrintFailed("no document to print");
     }
     std::vector<int> jobIds;
     for (const std::string& file : files) {
@@ -69,7 +74,7 @@ PrintResult PdfPrinting::PrintPdfDocuments(const PrintRequest& request, const st
 
     const PrintQueueWatch::Verdict verdict =
         PrintQueueWatch::WatchSubmittedJobs(spooler, printerName, jobIds, kWatchLimit, stop);
-    PrintResult result = verdict.Result(printerName);
+    PrintResult result = PrintQueueWatch::Settle(verdict, printerName);
     if (result.IsPrinted()) {
         // Jobs still queued at the end have been taken by the spooler and print in their turn.
         EventLog::Write("ALL PDF JOBS IN QUEUE, --> PRINT SUCCESS");

@@ -72,6 +72,8 @@ private:
 struct WatchState {
     std::mutex lock;
     PrintQueueWatch::Verdict verdict;
+    // The jobs were judged: all ended well, or one failed.
+    bool judged = false;
     // The job states of the last poll: a change means the jobs are moving.
     std::vector<std::uint32_t> lastStates;
     std::uint32_t lastPrinterStatus = 0;
@@ -85,6 +87,7 @@ WatchThread::Poll JudgeJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot, Con
     if (jobIds.empty()) {
         std::lock_guard guard(state.lock);
         state.verdict.asked = true;
+        state.judged = true;
         return WatchThread::Poll::Done;
     }
     snapshot.firstJobId = *std::min_element(jobIds.begin(), jobIds.end());
@@ -117,14 +120,22 @@ WatchThread::Poll JudgeJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot, Con
         std::count_if(ours.jobs.begin(), ours.jobs.end(),
                       [](const PrintJobEntry& job) { return (job.status & PrintJobEntry::kPrinted) == 0; }));
     std::vector<std::uint32_t> states;
+    std::vector<int> ended;
     for (const PrintJobEntry& job : ours.jobs) {
         states.push_back(job.status);
+        if ((job.status & PrintJobEntry::kPrinted) != 0 ||
+            PrintQueueWatch::FailedJobPrinterStatus(job.status) != 0) {
+            ended.push_back(job.jobId);
+        }
     }
     std::lock_guard guard(state.lock);
     state.verdict.asked = true;
+    state.verdict.jobIds = jobIds;
+    state.verdict.endedJobs = std::move(ended);
     state.verdict.failed = failedStatus != 0;
     state.verdict.printerStatus = failedStatus != 0 ? failedStatus : printerStatus;
     if (failedStatus != 0 || waiting == 0) {
+        state.judged = true;
         return WatchThread::Poll::Done;
     }
     const bool moved = states != state.lastStates || printerStatus != state.lastPrinterStatus;
@@ -133,19 +144,18 @@ WatchThread::Poll JudgeJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot, Con
     return moved ? WatchThread::Poll::Moving : WatchThread::Poll::Waiting;
 }
 
-// Runs `poll` on a watch thread until it is done or `limit` has passed; true when it ended in time.
-bool WatchUntil(WatchThread& watch, std::chrono::milliseconds limit) {
-    if (watch.WaitFinished(limit)) {
-        return true;
+// Lets the watch run until it is done, stopped, or `limit` has passed.
+void WatchUntil(WatchThread& watch, std::chrono::milliseconds limit) {
+    if (!watch.WaitFinished(limit)) {
+        watch.StopAndJoin(PrintQueueWatch::kWatchGrace);
     }
-    watch.StopAndJoin(PrintQueueWatch::kWatchGrace);
-    return false;
 }
 
+// The verdict once the watch is over: cut short by the end of the service unless the jobs were judged.
 PrintQueueWatch::Verdict Conclude(WatchState& state, const std::stop_token& stop) {
     std::lock_guard guard(state.lock);
     PrintQueueWatch::Verdict verdict = state.verdict;
-    verdict.stopped = stop.stop_requested();
+    verdict.stopped = !state.judged && stop.stop_requested();
     return verdict;
 }
 
@@ -173,8 +183,12 @@ std::optional<PrintResult> PrintQueueWatch::CheckPrinter(Spooler& spooler, const
     if (!printer) {
         EventLog::Write("Unable to open printer %s, error: %d", printerName.c_str(), spooler.ErrorCode());
         spooler.ReportIfUnreachable();
-        return PrintResult::PrintFailed(spooler.Unreachable() ? "the spooler cannot be reached"
-                                                              : printerName + " is not a printer here");
+        if (spooler.Unreachable()) {
+            return PrintResult::PrintFailed("the spooler cannot be reached");
+        }
+        // The device hears that the spooler does not know the printer, not that it is busy elsewhere.
+        return PrintResult::PrintFailed(printerName + " is not a printer here",
+                                        PrinterStatus::kServerUnknown);
     }
     EventLog::Write("Waiting for printer result ...");
     const std::string upperName = AsciiUpper(printerName);
@@ -187,6 +201,37 @@ std::optional<PrintResult> PrintQueueWatch::CheckPrinter(Spooler& spooler, const
                                         printer->status);
     }
     return std::nullopt;
+}
+
+PrintResult PrintQueueWatch::Settle(const Verdict& verdict, const std::string& printerName,
+                                    const std::string& why) {
+    PrintResult result = verdict.Result(printerName, why);
+    if (result.IsPrinted()) {
+        return result;
+    }
+    Spooler spooler;
+    bool completedMeanwhile = false;
+    for (const int jobId : verdict.jobIds) {
+        if (std::find(verdict.endedJobs.begin(), verdict.endedJobs.end(), jobId) != verdict.endedJobs.end()) {
+            continue;
+        }
+        if (spooler.Cancel(jobId)) {
+            EventLog::Write("Job %d cancelled: %s; the device is told that the print failed", jobId,
+                            result.reason.c_str());
+            continue;
+        }
+        // It may have ended since the last look: a completed job has printed.
+        const std::optional<std::vector<Spooler::JobInfo>> jobs = spooler.Jobs(printerName, jobId);
+        const bool completed =
+            jobs && std::any_of(jobs->begin(), jobs->end(), [&](const Spooler::JobInfo& job) {
+                return job.id == jobId && job.state == static_cast<int>(Spooler::JobState::Completed);
+            });
+        completedMeanwhile = completedMeanwhile || completed;
+        if (!completed) {
+            EventLog::Write("[ERROR] Job %d could not be cancelled: %s", jobId, spooler.ErrorText().c_str());
+        }
+    }
+    return completedMeanwhile && !verdict.failed ? PrintResult::Printed() : result;
 }
 
 bool PrintQueueWatch::RefreshPrinterJobs(Spooler& spooler, PrinterJobsSnapshot& snapshot) {
@@ -299,7 +344,9 @@ PrintQueueWatch::Verdict PrintQueueWatch::WatchSubmittedJobs(const std::shared_p
                        jobIds] { return JudgeJobs(*spooler, *snapshot, *connecting, jobIds, {}, *state); },
                       stop);
     WatchUntil(watch, limit);
-    return Conclude(*state, stop);
+    Verdict verdict = Conclude(*state, stop);
+    verdict.jobIds = jobIds;
+    return verdict;
 }
 
 PrintQueueWatch::Verdict
@@ -330,6 +377,10 @@ PrintQueueWatch::WaitForBrowserJob(const std::shared_ptr<Spooler>& spooler, cons
     WatchUntil(watch, limit);
     outcome->OnReport({});
     Verdict verdict = Conclude(*state, stop);
+    if (const std::optional<BrowserPrintOutcome::Result> page = outcome->Get();
+        page && verdict.jobIds.empty()) {
+        verdict.jobIds = page->jobIds;
+    }
     verdict.notHandedOver = *pageFailed || !outcome->Get().has_value();
     return verdict;
 }

@@ -34,11 +34,20 @@ public:
         // The browser road: the preview page could not print the document (nothing was submitted).
         bool notHandedOver = false;
         std::uint32_t printerStatus = 0;
+        // The jobs the request made, and those of them that had ended (completed or failed) at the
+        // last look.
+        std::vector<int> jobIds;
+        std::vector<int> endedJobs;
         // What to tell the device: printed unless the jobs failed, the spooler could not be asked
         // or the watch was cut short. `why` says why the page did not print, when it did not.
         PrintResult Result(const std::string& printerName, const std::string& why = {}) const;
     };
 
+    // What the device is told must come true: the result of `verdict`, and when that is a failure the
+    // request's jobs that have not ended are cancelled (with a log line), so that none of them prints
+    // later. A job that turns out to have completed meanwhile makes the request printed after all.
+    static PrintResult Settle(const Verdict& verdict, const std::string& printerName,
+                              const std::string& why = {});
     // Looks at the printer before anything is handed to it: nothing when it can print, else what to
     // tell the device (unknown to the spooler, the spooler out of reach, or an error state such as
     // paused). A paused queue would print the document later, after the device was told otherwise.

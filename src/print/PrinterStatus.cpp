@@ -20,7 +20,7 @@ constexpr std::array<Condition, 11> kConditions{{
     {PrinterStatus::kNoToner, "out of toner"},
     {PrinterStatus::kOutputBinFull, "output bin full"},
     {PrinterStatus::kPendingDeletion, "job deleted"},
-    {PrinterStatus::kServerUnknown, "needs attention"},
+    {PrinterStatus::kServerUnknown, "unknown to the spooler"},
     {PrinterStatus::kError, "printer error"},
 }};
 

@@ -367,6 +367,24 @@ int Spooler::SubmitPdf(const std::string& printer, std::string_view pdf, const s
         jobName, copies, kPdfFormat);
 }
 
+bool Spooler::Cancel(int jobId) {
+    Connection* link = Connect();
+    if (link == nullptr) {
+        return false;
+    }
+    ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
+    char uri[kUriSize];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    IppResponse response(cupsDoRequest(link->http, request, "/jobs/"));
+    if (response.response == nullptr || RequestFailed()) {
+        RecordFailure();
+        return false;
+    }
+    return true;
+}
+
 std::optional<Spooler::PrinterInfo> Spooler::Printer(const std::string& printer) {
     static const char* const kAttributes[] = {"printer-name", "printer-state", "printer-state-reasons",
                                               "printer-is-accepting-jobs", "queued-job-count"};

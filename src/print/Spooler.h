@@ -63,6 +63,8 @@ public:
     int Submit(const std::string& printer, const std::filesystem::path& file, const std::string& jobName,
                int copies);
     int SubmitPdf(const std::string& printer, std::string_view pdf, const std::string& jobName, int copies);
+    // Cancels a job; false when the spooler refused (a job that has ended cannot be cancelled).
+    bool Cancel(int jobId);
     // The attributes of one printer; nothing when it is unknown or the scheduler unreachable.
     std::optional<PrinterInfo> Printer(const std::string& printer);
     // The printer's jobs with an id of at least `firstJobId` (0: all), completed ones included (as
@@ -73,6 +75,8 @@ public:
 
     // Connects now; false (and the error recorded) when the scheduler cannot be reached.
     bool Reachable() { return Connect() != nullptr; }
+    // Whether the printer of the last failed call is unknown to the scheduler.
+    bool UnknownPrinter() const { return errorCode == kNotFound; }
     // Whether the last failed call could not reach the scheduler at all.
     bool Unreachable() const { return unreachable; }
     // The scheduler's status code and text of the last failed call.
@@ -101,6 +105,8 @@ public:
     static bool IsFinalJobState(int jobState);
 
 private:
+    // The scheduler's answer for a printer it does not know (client-error-not-found).
+    static constexpr int kNotFound = 0x0406;
     struct Connection;
     // Hands the document to `write` piece by piece; false when it could not be read or written.
     using DocumentWriter = std::function<bool(const std::function<bool(std::string_view)>& write)>;

@@ -33,8 +33,9 @@ std::int32_t BoundedCopies(std::int32_t copies, const std::string& fileName) {
     return bounded;
 }
 
-DriveDocumentPrinting::HandOver SubmitPdf(const std::string& printerName, const std::filesystem::path& path,
-                                          const std::string& fileName, std::int32_t copies) {
+DriveDocumentPrinting::HandOver SubmitToSpooler(const std::string& printerName,
+                                                const std::filesystem::path& path,
+                                                const std::string& fileName, std::int32_t copies) {
     Spooler spooler;
     const int jobId = spooler.Submit(printerName, path, fileName, copies);
     if (jobId == 0) {
@@ -79,6 +80,32 @@ DriveDocumentPrinting::HandOver DriveDocumentPrinting::PrintDriveDocument(
     const std::string& printerName, const std::filesystem::path& documentPath, std::int32_t copies,
     const std::filesystem::path& folder, std::uint32_t tick, IMainWindowPort* mainWindow,
     std::stop_token stop, std::chrono::milliseconds limit) {
+    const HandOver handOver =
+        HandOverDocument(printerName, documentPath, copies, folder, tick, mainWindow, stop, limit);
+    if (mainWindow != nullptr && !stop.stop_requested()) {
+        PrintReport report;
+        report.receivedFileName = documentPath.filename().string();
+        report.documentName = report.receivedFileName;
+        report.printer = printerName;
+        report.copies = Copies::Bound(copies);
+        report.workingFolder = folder.string();
+        report.registerId = tick;
+        // The drive's folder is where the register finds the document again.
+        report.kept = true;
+        report.result = handOver == HandOver::Taken ? PrintResult::Printed()
+                        : handOver == HandOver::Missing
+                            ? PrintResult::Failed(PrintResult::Code::DocumentMissing,
+                                                  report.documentName + " is not on the drive")
+                            : PrintResult::PrintFailed(report.documentName + " was not printed");
+        mainWindow->PostPrintReport(std::move(report));
+    }
+    return handOver;
+}
+
+DriveDocumentPrinting::HandOver DriveDocumentPrinting::HandOverDocument(
+    const std::string& printerName, const std::filesystem::path& documentPath, std::int32_t copies,
+    const std::filesystem::path& folder, std::uint32_t tick, IMainWindowPort* mainWindow,
+    const std::stop_token& stop, std::chrono::milliseconds limit) {
     const std::string fileName = documentPath.filename().string();
     if (mainWindow != nullptr && MainWindowFlags::shown && MainWindowFlags::previewIsPdf) {
         if (!mainWindow->ShowWaitingPage(true, DocumentStaging::kWaitingPageTimeout, stop) &&
@@ -91,8 +118,9 @@ DriveDocumentPrinting::HandOver DriveDocumentPrinting::PrintDriveDocument(
         return HandOver::Missing;
     }
     copies = BoundedCopies(copies, fileName);
-    if (DocumentNames::IsPdfName(fileName)) {
-        return SubmitPdf(printerName, documentPath, fileName, copies);
+    // PDFs and pictures are printed by the spooler itself.
+    if (DocumentNames::IsPdfName(fileName) || DocumentNames::IsPicture(documentPath)) {
+        return SubmitToSpooler(printerName, documentPath, fileName, copies);
     }
     if (mainWindow == nullptr) {
         return HandOver::NotTaken;

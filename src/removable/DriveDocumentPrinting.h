@@ -8,9 +8,9 @@
 
 class IMainWindowPort;
 
-// Hands one document of a pen drive over to printing on the chosen printer. A PDF goes to the spooler
-// as one job with the document's copies (the preview page never prints a PDF); any other document
-// goes to the main window as a print-job record, whose preview page submits one job per copy. Either
+// Hands one document of a pen drive over to printing on the chosen printer. A PDF or a picture goes to
+// the spooler as one job with the document's copies (the preview page prints neither); any other
+// document goes to the main window as a print-job record, whose preview page submits it. Either
 // way the document counts as handed over only once the spooler has taken every job of it, so that
 // the printed mark on the drive never stands for a print that did not happen.
 class DriveDocumentPrinting {
@@ -36,4 +36,12 @@ public:
                                        std::chrono::milliseconds limit = kHandOverLimit);
     // Sleeps for `duration` unless a stop is requested meanwhile; false when it was.
     static bool SleepUnlessStopped(std::chrono::milliseconds duration, const std::stop_token& stop);
+
+private:
+    // PrintDriveDocument without telling the main window what became of the document.
+    static HandOver HandOverDocument(const std::string& printerName,
+                                     const std::filesystem::path& documentPath, std::int32_t copies,
+                                     const std::filesystem::path& folder, std::uint32_t tick,
+                                     IMainWindowPort* mainWindow, const std::stop_token& stop,
+                                     std::chrono::milliseconds limit);
 };

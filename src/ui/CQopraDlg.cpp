@@ -1,5 +1,10 @@
 #include "ui/CQopraDlg.h"
 
+#include <QFileInfo>
+
+#include "print/DocumentNames.h"
+#include "ui/PicturePrinting.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -413,12 +418,26 @@ void CQopraDlg::Print() {
         return; // nothing shown, or the last print is still on its way
     }
     printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    const QString shown = view->url().isLocalFile() ? view->url().toLocalFile() : QString();
+    // The job is named after the document, as the prints of devices are.
+    printer->setDocName(QFileInfo(shown).fileName());
     if (!parts.printDialog.Ask(*printer, this)) {
         printer.reset();
         return;
     }
+    // A picture prints as the picture: the view's own page would print it on a dark background.
+    if (!shown.isEmpty() && DocumentNames::IsPicture(shown.toStdString())) {
+        const bool printed = PicturePrinting::Print(*printer, shown);
+        printer.reset();
+        emit documentPrinted(printed);
+        return;
+    }
     connect(
-        view, &QWebEngineView::printFinished, this, [this](bool) { printer.reset(); },
+        view, &QWebEngineView::printFinished, this,
+        [this](bool printed) {
+            printer.reset();
+            emit documentPrinted(printed);
+        },
         Qt::SingleShotConnection);
     view->print(printer.get());
 }

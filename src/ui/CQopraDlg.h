@@ -98,6 +98,8 @@ public:
     void setVisible(bool visible) override;
 
 signals:
+    // Print in the window has printed the shown document, or failed to.
+    void documentPrinted(bool printed);
     // The person asked to end the program (tray CLOSE).
     void endRequested();
     // Print during a pen-drive preview: the pen-drive window prints its ticked documents.

@@ -17,6 +17,8 @@
 #include "archive/gui/CBrowserDlg.h"
 #include "config/AppSettings.h"
 #include "platform/Unicode.h"
+#include "print/DocumentNames.h"
+#include "print/DocumentStaging.h"
 #include "print/Spooler.h"
 #include "ui/MainWindowFlags.h"
 
@@ -156,21 +158,46 @@ void MainWindowController::HandlePrintDocument(std::unique_ptr<PrintJobRecord> r
         return;
     }
     emit printJobReceived();
-    const bool isPdf = AsciiUpper(record->documentName).find(kPdfMarker) != std::string::npos;
-    MainWindowFlags::previewIsPdf = isPdf;
     // The preview page prints on the record's printer by name; the user's default stays theirs.
     EventLog::Write("Printing %s on %s, the default printer is left as it is", record->documentName.c_str(),
                     record->printerName.c_str());
-    const std::string document = DocumentPath(*record);
-    emit navigateRequested(QString::fromStdString(document));
-    currentDocument = isPdf ? DataFolder::WaitingPage().string() : document;
+    Page().PrintDocument(std::move(record));
+}
 
-    Page().PrintDocument(std::make_unique<PrintJobRecord>(*record));
+void MainWindowController::PostPrintReport(PrintReport report) {
+    QMetaObject::invokeMethod(
+        this, [this, report = std::move(report)] { HandlePrintReport(report); }, Qt::QueuedConnection);
+}
 
-    if (AppSettings::Instance().backup) {
-        Register().AddPrintedDocument(record->receivedFileName, record->printerName, record->documentName,
-                                      record->workingFolder, record->id);
-        emit historyEntryAdded(*record);
+void MainWindowController::HandlePrintReport(const PrintReport& report) {
+    emit printReported(report);
+    if (!report.result.IsPrinted()) {
+        return;
+    }
+    // Opened by its real name, whatever letter case the device wrote.
+    const std::string name = DocumentNames::FindRegularFile(report.workingFolder, report.documentName)
+                                 .value_or(report.documentName);
+    PrintJobRecord record;
+    record.printerName = report.printer;
+    record.receivedFileName = report.receivedFileName;
+    record.documentName = name;
+    record.copies = report.copies;
+    record.workingFolder = report.workingFolder;
+    record.date = DocumentStaging::FormatPrintDate();
+    record.id = report.registerId;
+    // Every document printed is kept in the register, whatever road it took; one that did not print
+    // is not.
+    if (AppSettings::Instance().backup && report.kept) {
+        Register().AddPrintedDocument(record.receivedFileName, record.printerName, record.documentName,
+                                      record.workingFolder, record.id);
+        emit historyEntryAdded(record);
+    }
+    // The main window shows the document printed last, PDFs and pictures included.
+    const std::string document = DocumentPath(record);
+    if (document != currentDocument) {
+        currentDocument = document;
+        MainWindowFlags::previewIsPdf = AsciiUpper(name).find(kPdfMarker) != std::string::npos;
+        emit navigateRequested(QString::fromStdString(document));
     }
 }
 

@@ -54,11 +54,13 @@ public:
 
     // From any thread: queued to the GUI thread.
     void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) override;
+    void PostPrintReport(PrintReport report) override;
     bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout, std::stop_token stop) override;
 
-    // GUI thread: a print-job record reaches the main window. Hands a copy to the preview page of the
-    // record's printer and, with backup on, records the document.
+    // GUI thread: a print-job record reaches the main window and goes to the preview page.
     void HandlePrintDocument(std::unique_ptr<PrintJobRecord> record);
+    // GUI thread: what became of a print. A printed document is shown and, with backup on, registered.
+    void HandlePrintReport(const PrintReport& report);
     // GUI thread: the main window's browser shows the waiting page.
     void HandleShowWaitingPage(bool refresh);
     // Hands every kept document of the register to the history (`historyEntryAdded`).
@@ -77,6 +79,8 @@ signals:
     void networkStarted();
     // A print-job record arrived (the tray icon animates).
     void printJobReceived();
+    // A print ended, printed or not (notifications, the main window's list of recent prints).
+    void printReported(const PrintReport& report);
     // The main window's browser should show this document or page.
     void navigateRequested(const QString& location);
     // The main window's browser should show the waiting page, refreshed when asked.

@@ -37,6 +37,8 @@ public:
     void PostPrintDocument(std::unique_ptr<PrintJobRecord> record) override {
         records.push_back(std::move(record));
     }
+    void PostPrintReport(PrintReport report) override { reports.push_back(std::move(report)); }
+    std::vector<PrintReport> reports;
     bool ShowWaitingPage(bool refresh, std::chrono::milliseconds timeout, std::stop_token) override {
         waitingPages.emplace_back(refresh, timeout);
         return true;
@@ -372,14 +374,14 @@ TEST_F(DocumentStagingTest, StagingFolderIsClearedWholeAtStartWithoutFollowingLi
 TEST_F(DocumentStagingTest, OnlyOfferedPrintersArePrintedOn) {
     const fs::path folder = StageArchive("a.7z", {{"doc.htm", "<p>x</p>"}});
     EXPECT_EQ(Print("a.7z", "doc.htm", folder, nullptr, 1, {}, "qopra-pdf"), Code::PrintFailed);
-    EXPECT_EQ(status, PrinterStatus::kNotAvailable);
+    EXPECT_EQ(status, PrinterStatus::kServerUnknown);
     EXPECT_NE(Log().find("[ERROR] qopra-pdf is not a printer offered to devices"), std::string::npos)
         << Log();
     // Refused before anything is unpacked.
     EXPECT_FALSE(fs::exists(folder / "doc.htm"));
     // Names are taken exactly as the settings hold them.
     EXPECT_EQ(Print("a.7z", "doc.htm", folder, nullptr, 1, {}, "QOPRA-NULL"), Code::PrintFailed);
-    EXPECT_EQ(status, PrinterStatus::kNotAvailable);
+    EXPECT_EQ(status, PrinterStatus::kServerUnknown);
 }
 
 TEST_F(DocumentStagingTest, DamagedArchivesGiveTwoAndWarningsOfTheArchiveProgramPass) {

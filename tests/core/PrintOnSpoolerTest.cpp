@@ -16,6 +16,7 @@
 #include "print/Spooler.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 #include "ui/IMainWindowPort.h"
 
 // These tests print on the private scheduler of the test command (tests/rig/cups-rig.sh); without
@@ -53,6 +54,7 @@ public:
         ++records;
     }
     bool ShowWaitingPage(bool, std::chrono::milliseconds, std::stop_token) override { return true; }
+    void PostPrintReport(PrintReport) override {}
 
     Spooler::JobState endState;
     bool ended = false;
@@ -71,7 +73,7 @@ protected:
         EventLog::Global().SetFileName(dir / "qopra.log");
         AppSettings::Instance().backup = true;
         AppSettings::Instance().SetPrinters({"qopra-null", "qopra-pdf", "qopra-paused", "qopra-reject",
-                                             "qopra-broken", "qopra-busy", "no-such-queue"});
+                                             "qopra-broken", "qopra-busy", "qopra-paper", "no-such-queue"});
     }
     void TearDown() override {
         EventLog::Global().SetFileName({});
@@ -98,11 +100,13 @@ protected:
     }
 
     Code Print(const std::string& printer, const std::string& document, int copies, const fs::path& folder,
-               IMainWindowPort* window = nullptr, const std::string& archive = "doc.7z") {
+               IMainWindowPort* window = nullptr, const std::string& archive = "doc.7z",
+               std::stop_token stop = {}) {
         const PrintResult result = DocumentStaging::PrintReceivedDocument(
             printtest::Request(archive, printer, document, copies, folder, 1),
-            PrintContext{window, {}, nullptr});
+            PrintContext{window, stop, nullptr});
         status = result.printerStatus;
+        reason = result.reason;
         return result.code;
     }
 
@@ -110,6 +114,7 @@ protected:
 
     TempDir dir;
     std::uint32_t status = 0;
+    std::string reason;
     int counter = 0;
 };
 
@@ -165,9 +170,49 @@ TEST_F(PrintOnSpoolerTest, UnusablePrintersFailBeforeAnythingIsSubmitted) {
     EXPECT_EQ(Print("qopra-reject", document, 1, folder), Code::PrintFailed);
     EXPECT_EQ(status, PrinterStatus::kNotAvailable);
 
+    // A name the spooler does not know is told as such, not as a printer that is busy elsewhere.
     EXPECT_EQ(Print("no-such-queue", document, 1, folder), Code::PrintFailed);
-    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(status, PrinterStatus::kServerUnknown);
+    EXPECT_EQ(reason, "no-such-queue is not a printer here");
     EXPECT_NE(Log().find("Unable to open printer no-such-queue, error: "), std::string::npos);
+}
+
+TEST_F(PrintOnSpoolerTest, WhatTheDeviceIsToldComesTrueWhenThePrinterRunsOutOfPaper) {
+    // The printer takes the job, then reports that it is out of paper and holds it: the device is told
+    // that the print failed, so the job is cancelled and never prints behind its back.
+    const fs::path hold = fs::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-paper.hold";
+    WriteFileBytes(hold, "");
+    const std::string document = Unique("NoPaper", ".pdf");
+    const Code result = Print("qopra-paper", document, 1, Stage(document, printtest::MinimalPdf()));
+    fs::remove(hold);
+    EXPECT_EQ(result, Code::PrintFailed) << Log();
+    EXPECT_EQ(status & PrinterStatus::kPaperOut, PrinterStatus::kPaperOut);
+    EXPECT_NE(reason.find("out of paper"), std::string::npos) << reason;
+    const auto job = printtest::FindJob("qopra-paper", document);
+    ASSERT_TRUE(job.has_value());
+    EXPECT_TRUE(printtest::WaitForJobState("qopra-paper", job->id, Spooler::JobState::Canceled));
+    EXPECT_NE(Log().find("Job " + std::to_string(job->id) + " cancelled: "), std::string::npos) << Log();
+
+    // The same when the service ends while a job waits on a busy printer.
+    const fs::path busy = fs::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / "qopra-busy.hold";
+    WriteFileBytes(busy, "");
+    const std::string queued = Unique("Ending", ".pdf");
+    std::stop_source service;
+    std::thread ending([&] {
+        WaitUntil([&] { return printtest::FindJob("qopra-busy", queued).has_value(); });
+        service.request_stop();
+    });
+    const Code ended = Print("qopra-busy", queued, 1, Stage(queued, printtest::MinimalPdf()), nullptr,
+                             "doc.7z", service.get_token());
+    ending.join();
+    fs::remove(busy);
+    EXPECT_EQ(ended, Code::PrintFailed);
+    EXPECT_EQ(reason, "ended by the end of the program");
+    const auto endedJob = printtest::FindJob("qopra-busy", queued);
+    ASSERT_TRUE(endedJob.has_value());
+    EXPECT_EQ(endedJob->state, static_cast<int>(Spooler::JobState::Canceled));
+    EXPECT_EQ(Log().find("ALL PDF JOBS IN QUEUE"), Log().rfind("ALL PDF JOBS IN QUEUE"))
+        << "no success told at the end";
 }
 
 TEST_F(PrintOnSpoolerTest, BrowserJobThatCompletedBeforeTheFirstLookCountsAsPrinted) {

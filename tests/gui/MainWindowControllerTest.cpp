@@ -12,6 +12,8 @@
 #include "archive/gui/CBrowserDlg.h"
 #include "config/AppSettings.h"
 #include "gui/SpoolerTestEnvironment.h"
+#include "platform/Unicode.h"
+#include "print/PrintReport.h"
 #include "support/FileBytes.h"
 #include "ui/MainWindowController.h"
 #include "ui/MainWindowFlags.h"
@@ -90,17 +92,36 @@ TEST_F(MainWindowControllerTest, OnePreviewPagePrintsEveryRecordOnItsOwnPrinter)
     EXPECT_EQ(JobsNamed(kPdfQueue, "first-" + tag + ".htm").count, 0);
 }
 
-TEST_F(MainWindowControllerTest, BackupDecidesWhetherTheDocumentIsRegisteredAndAddedToTheHistory) {
+TEST_F(MainWindowControllerTest, EveryPrintedDocumentIsShownAndWithBackupRegisteredButNoFailedOne) {
     QSignalSpy navigated(controller.get(), &MainWindowController::navigateRequested);
-    controller->HandlePrintDocument(Record(kNullQueue, "plain", 0, 10));
+    QSignalSpy reported(controller.get(), &MainWindowController::printReported);
+    const auto report = [&](const std::string& document, std::uint32_t id, PrintResult result, bool kept) {
+        WriteFileBytes(dir / document, "x");
+        PrintReport printed;
+        printed.device = "127.0.0.2";
+        printed.receivedFileName = document + ".7z";
+        // The device's letter case; the file's own is shown and registered.
+        printed.documentName = AsciiUpper(document);
+        printed.printer = kNullQueue;
+        printed.workingFolder = dir.Path().string();
+        printed.registerId = id;
+        printed.kept = kept;
+        printed.result = std::move(result);
+        controller->HandlePrintReport(printed);
+    };
+    report("plain-" + tag + ".pdf", 10, PrintResult::Printed(), false);
     EXPECT_TRUE(history.empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "data" / "printed.xml"));
-    ASSERT_EQ(navigated.count(), 1);
-    EXPECT_EQ(navigated.at(0).at(0).toString().toStdString(), (dir / ("plain-" + tag + ".htm")).string());
-    EXPECT_EQ(controller->CurrentDocument(), (dir / ("plain-" + tag + ".htm")).string());
+    ASSERT_EQ(navigated.count(), 1) << "a PDF is shown once it printed";
+    EXPECT_EQ(navigated.at(0).at(0).toString().toStdString(), (dir / ("plain-" + tag + ".pdf")).string());
+    EXPECT_EQ(controller->CurrentDocument(), (dir / ("plain-" + tag + ".pdf")).string());
 
     AppSettings::Instance().backup = true;
-    controller->HandlePrintDocument(Record(kNullQueue, "kept", 0, 0x80000001u));
+    report("kept-" + tag + ".pdf", 0x80000001u, PrintResult::Printed(), true);
+    report("refused-" + tag + ".docx", 12,
+           PrintResult::PrintFailed("refused.docx is of a type that cannot be printed here"), true);
+    EXPECT_EQ(reported.count(), 3);
+    EXPECT_EQ(navigated.count(), 2) << "a document that did not print is not shown";
     ASSERT_EQ(history.size(), 1u);
     EXPECT_EQ(history[0].id, 0x80000001u);
     std::vector<PrintJobRecord> registered;
@@ -109,13 +130,7 @@ TEST_F(MainWindowControllerTest, BackupDecidesWhetherTheDocumentIsRegisteredAndA
         .LoadPrintedDocuments([&](std::unique_ptr<PrintJobRecord> record) { registered.push_back(*record); });
     ASSERT_EQ(registered.size(), 1u);
     EXPECT_EQ(registered[0].id, 0x80000001u);
-    EXPECT_EQ(registered[0].documentName, "kept-" + tag + ".htm");
-
-    // A PDF is not shown while it prints: the preview stands for the waiting page.
-    controller->HandlePrintDocument(Record(kNullQueue, "scan.pdf", 0, 11));
-    EXPECT_TRUE(MainWindowFlags::previewIsPdf);
-    EXPECT_EQ(controller->CurrentDocument(), DataFolder::WaitingPage().string());
-    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_EQ(registered[0].documentName, "kept-" + tag + ".pdf");
 }
 
 TEST_F(MainWindowControllerTest, WorkersReachTheGuiThreadAndNeverWaitLongerThanTheirLimit) {

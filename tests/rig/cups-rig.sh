@@ -18,8 +18,12 @@
 #   qopra-broken    its backend always fails and the error policy aborts the job
 #   qopra-busy      its backend holds each job while the file DIR/out/qopra-busy.hold exists (at most
 #                   two minutes), then completes it: a printer busy with another job
+#   qopra-paper     its backend reports the printer out of paper (media-empty-error) and holds each job
+#                   while the file DIR/out/qopra-paper.hold exists (at most two minutes)
 #   qopra-html      Generic PDF Printer queue writing to DIR/out/qopra-html.out; for the one test that
 #                   reads what the browser page printed
+#   qopra-fidelity  Generic PDF Printer queue writing to DIR/out/qopra-fidelity.out; for the tests of what
+#                   comes out of the printer for each kind of document (they take turns)
 #
 # Environment printed for the caller: CUPS_SERVER (the socket) and CUPS_SERVERROOT (a private
 # client folder, where libcups keeps root's lpoptions instead of /etc/cups).
@@ -102,6 +106,21 @@ done
 exit 0
 EOF
     chmod 0755 "$dir/bin/backend/qopra-hold"
+    cat >"$dir/bin/backend/qopra-nopaper" <<EOF
+#!/bin/sh
+# Lists nothing when probed; out of paper while the hold file exists, then prints.
+[ \$# -eq 0 ] && exit 0
+cat >/dev/null
+echo "STATE: +media-empty-error" >&2
+n=0
+while [ -e "$dir/out/qopra-paper.hold" ] && [ \$n -lt 1200 ]; do
+    sleep 0.1
+    n=\$((n + 1))
+done
+echo "STATE: -media-empty-error" >&2
+exit 0
+EOF
+    chmod 0755 "$dir/bin/backend/qopra-nopaper"
 
     cat >"$dir/etc/cups-files.conf" <<EOF
 ServerRoot $dir/etc
@@ -184,7 +203,10 @@ create_queues() {
     cupsreject qopra-reject
     add_queue -p qopra-broken -v qopra-fail:/ -m raw -o printer-error-policy=abort-job -E
     add_queue -p qopra-busy -v qopra-hold:/ -m raw -E
+    add_queue -p qopra-paper -v qopra-nopaper:/ -m raw -E
     add_queue -p qopra-html -v "file://$dir/out/qopra-html.out" \
+        -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
+    add_queue -p qopra-fidelity -v "file://$dir/out/qopra-fidelity.out" \
         -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
 }
 

@@ -73,7 +73,8 @@ std::optional<std::string> ArchivePacker::Pack(const std::filesystem::path& docu
                                                const std::string& archiveName, std::string& error) {
     std::error_code failure;
     const std::filesystem::path absolute = std::filesystem::absolute(document, failure);
-    if (failure || !std::filesystem::is_regular_file(absolute, failure)) {
+    const bool folder = std::filesystem::is_directory(absolute, failure);
+    if (failure || (!folder && !std::filesystem::is_regular_file(absolute, failure))) {
         error = "no such document: " + document.string();
         return std::nullopt;
     }
@@ -83,9 +84,12 @@ std::optional<std::string> ArchivePacker::Pack(const std::filesystem::path& docu
         return std::nullopt;
     }
     const std::filesystem::path archive = scratch.Path() / "archive.7z";
-    // Run in the document's folder so that the archive holds the bare file name.
-    const int status = Run7za(absolute.parent_path(), {"7za", "a", "-t7z", "-bd", "-y", archive.string(),
-                                                       absolute.filename().string()});
+    // Run in the document's folder so that the archive holds the bare file name; a folder is packed
+    // with everything in it (a page and its pictures), without the folder's own name.
+    const int status =
+        folder ? Run7za(absolute, {"7za", "a", "-t7z", "-bd", "-y", archive.string(), "*"})
+               : Run7za(absolute.parent_path(),
+                        {"7za", "a", "-t7z", "-bd", "-y", archive.string(), absolute.filename().string()});
     if (status != 0) {
         error = status < 0 ? "cannot run 7za" : "7za failed to pack " + document.string();
         return std::nullopt;

@@ -58,7 +58,8 @@ std::string PadOptions::Usage() {
            "  --copies N        copies [" +
            std::to_string(defaults.copies) +
            "]\n"
-           "  --preview NAME    the document inside the archive [the file's name]\n"
+           "  --preview NAME    the document inside the archive [the file's name]; FILE may be a folder,\n"
+           "                    sent whole (a page with its pictures), with --preview naming the page\n"
            "  --name NAME       the archive's name [the file's name and .7z]\n"
            "\n"
            "Exit status: 0 done (printed), 1 the server answered that printing failed, 2 a usage or\n"
