@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "BenchDocuments.h"
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
 #include "config/AppSettings.h"
@@ -35,25 +36,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::size_t kDocumentSize = 1024 * 1024;
-constexpr std::size_t kCommentLine = 100;
-
-// A valid one-page PDF whose content stream is padded with comment lines of random letters, so that
-// the archive stays about as large as real documents.
-std::string LargePdf() {
-    std::mt19937 random(42);
-    std::uniform_int_distribution<int> letter('a', 'z');
-    std::string content = "BT /F1 24 Tf 72 700 Td (Qopra benchmark) Tj ET\n";
-    while (content.size() < kDocumentSize) {
-        content += '%';
-        for (std::size_t i = 0; i < kCommentLine; ++i) {
-            content += static_cast<char>(letter(random));
-        }
-        content += '\n';
-    }
-    return SamplePdf(content);
-}
 
 std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -94,13 +76,18 @@ public:
         AppSettings::Instance().backup = false;
         AppSettings::Instance().SetPrinters({"qopra-null", "qopra-pdf"});
 
-        const std::string pdf = LargePdf();
+        const std::string pdf = benchdocuments::RealisticPdf();
         std::ofstream(folder / "source" / "bench.pdf", std::ios::binary) << pdf;
         int exitCode = -1;
         HiddenProcess::RunHiddenProcess(HiddenProcess::FindProgram("7za", {}),
                                         {"a", (folder / "bench.7z").string(), "bench.pdf"}, folder / "source",
                                         true, exitCode);
         archive = ReadAll(folder / "bench.7z");
+        // A device that stores its document without compression.
+        HiddenProcess::RunHiddenProcess(HiddenProcess::FindProgram("7za", {}),
+                                        {"a", "-mx0", (folder / "stored.7z").string(), "bench.pdf"},
+                                        folder / "source", true, exitCode);
+        stored = ReadAll(folder / "stored.7z");
 
         listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -125,9 +112,9 @@ public:
         fs::remove_all(folder, ignored);
     }
 
-    std::string Message(const std::string& printer) const {
+    std::string Message(const std::string& printer, bool storedArchive = false) const {
         return "<commands><command type=\"PFL\"><parameters><parameter type=\"FILE_CONTENT\">" +
-               Base64::Encode(archive) +
+               Base64::Encode(storedArchive ? stored : archive) +
                "</parameter><parameter type=\"FILE_NAME\">bench.7z</parameter>"
                "<parameter type=\"PRINTER\">" +
                printer +
@@ -143,6 +130,7 @@ public:
 private:
     fs::path folder;
     std::string archive;
+    std::string stored;
     PrintCommand command;
     TCPXmlManager manager{command};
     int listener = -1;
@@ -152,12 +140,12 @@ private:
 bool HaveScheduler(benchmark::State& state);
 Bench& Shared();
 
-void PrintRoundTrip(benchmark::State& state, const char* printer) {
+void PrintRoundTrip(benchmark::State& state, const char* printer, bool storedArchive) {
     if (!HaveScheduler(state)) {
         return;
     }
     Bench& bench = Shared();
-    const std::string message = bench.Message(printer);
+    const std::string message = bench.Message(printer, storedArchive);
     for (auto _ : state) {
         // Everything but the last byte is already with the server when the clock starts.
         SendAll(bench.Device(), message.data(), message.size() - 1);
@@ -279,13 +267,19 @@ QOPRA_STAGE(BENCHMARK_CAPTURE(Submit, raw_file_queue, "qopra-null"));
 QOPRA_STAGE(BENCHMARK_CAPTURE(Watch, raw_file_queue, "qopra-null"));
 QOPRA_STAGE(BENCHMARK_CAPTURE(Watch, pdf_file_queue, "qopra-pdf"));
 
-BENCHMARK_CAPTURE(PrintRoundTrip, raw_file_queue, "qopra-null")
+BENCHMARK_CAPTURE(PrintRoundTrip, stored_archive_raw_file_queue, "qopra-null", true)
     ->UseManualTime()
     ->Iterations(1)
     ->Repetitions(20)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(PrintRoundTrip, pdf_file_queue, "qopra-pdf")
+BENCHMARK_CAPTURE(PrintRoundTrip, raw_file_queue, "qopra-null", false)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(20)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PrintRoundTrip, pdf_file_queue, "qopra-pdf", false)
     ->UseManualTime()
     ->Iterations(1)
     ->Repetitions(20)

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -37,7 +38,9 @@
 #include "support/FileBytes.h"
 #include "support/LogLines.h"
 #include "support/MountedVolume.h"
+#include "support/RenderedPages.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 #include "ui/CQopraDlg.h"
 #include "ui/IPrintDialog.h"
 #include "ui/MainWindowController.h"
@@ -257,9 +260,9 @@ TEST_F(MainWindowTest, ZoomPrintAndTheNetworkConnectButton) {
     EXPECT_EQ(printDialog.asked, 1);
     EXPECT_FALSE(std::filesystem::exists(printDialog.output));
     printDialog.answer = true;
-    QSignalSpy printed(&main.View(), &QWebEngineView::printFinished);
+    QSignalSpy printed(&main, &CQopraDlg::documentPrinted);
     QTest::mouseClick(Button("print"), Qt::LeftButton);
-    ASSERT_TRUE(printed.wait(20000));
+    ASSERT_TRUE(printed.count() > 0 || printed.wait(20000));
     EXPECT_TRUE(printed[0][0].toBool());
     EXPECT_EQ(ReadFileBytes(printDialog.output).rfind("%PDF", 0), 0u);
 
@@ -274,6 +277,45 @@ TEST_F(MainWindowTest, ZoomPrintAndTheNetworkConnectButton) {
     QTest::mouseClick(Button("connect"), Qt::LeftButton);
     EXPECT_TRUE(Button("connect")->isHidden());
     (void)again;
+}
+
+TEST_F(MainWindowTest, PrintInTheWindowPrintsAPictureAsThePictureAndNamesTheJobAfterTheDocument) {
+    if (std::getenv("CUPS_SERVER") == nullptr) {
+        GTEST_SKIP() << "no test spooler";
+    }
+    CQopraDlg& main = Start();
+    // A landscape photo: red with a blue block in the middle.
+    QImage photo(600, 400, QImage::Format_RGB32);
+    photo.fill(QColor(0xe0, 0x30, 0x10));
+    QPainter(&photo).fillRect(150, 100, 300, 200, QColor(0x20, 0x40, 0xe0));
+    ASSERT_TRUE(photo.save(QString::fromStdString((dir / "data" / "holiday.jpg").string()), "JPEG"));
+    PrintJobRecord record;
+    record.workingFolder = (dir / "data").string();
+    record.documentName = "holiday.jpg";
+    QSignalSpy loaded(&main.View(), &QWebEngineView::loadFinished);
+    main.ShowDocument(record);
+    ASSERT_TRUE(loaded.wait(20000));
+
+    QSignalSpy printed(&main, &CQopraDlg::documentPrinted);
+    QTest::mouseClick(Button("print"), Qt::LeftButton);
+    ASSERT_TRUE(printed.count() > 0 || printed.wait(20000));
+    EXPECT_TRUE(printed[0][0].toBool());
+    const std::vector<RenderedPage> pages = RenderPdf(printDialog.output);
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_TRUE(pages[0].Landscape()) << "the page is turned to the picture";
+    const double red = pages[0].Share([](int r, int g, int b) { return r > 180 && g < 110 && b < 90; });
+    const double blue = pages[0].Share([](int r, int g, int b) { return b > 170 && r < 110 && g < 130; });
+    EXPECT_GT(red + blue, 0.6) << "the picture fills the page";
+    EXPECT_GT(blue, 0.1);
+    EXPECT_LT(pages[0].Share([](int r, int g, int b) { return r < 50 && g < 50 && b < 50; }), 0.05);
+
+    // Printed on a queue, the job is named after the document, as the prints of devices are.
+    const std::string name = "reprint-" + std::to_string(::getpid()) + ".htm";
+    ShowPage(name, "reprinted");
+    printDialog.queue = "qopra-null";
+    QTest::mouseClick(Button("print"), Qt::LeftButton);
+    ASSERT_TRUE(printed.count() > 1 || printed.wait(20000));
+    EXPECT_TRUE(WaitUntil([&] { return printtest::FindJob("qopra-null", name).has_value(); }));
 }
 
 TEST_F(MainWindowTest, TraceAndHistoryWindowsAndThePlacementOfTheMainWindow) {
