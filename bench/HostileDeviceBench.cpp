@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -330,10 +331,149 @@ void EndDuringAPrint() {
 
 } // namespace
 
+// A real device announcing itself once a second while 300 forged senders a second (connections that
+// hang: nobody answers their SYN) fill the table of connection attempts.
+void ForgedSenders() {
+    e2e::Settings settings = MakeSettings({"Office"});
+    e2e::HeadlessServer server(settings);
+    if (!server.WaitFor(" is running on port ")) {
+        return;
+    }
+    constexpr int kForged = 300;
+    std::vector<Fd> listeners;
+    std::vector<Fd> fillers;
+    std::vector<std::unique_ptr<DatagramSender>> senders;
+    for (int i = 0; i < kForged; ++i) {
+        const std::string host = "127.7." + std::to_string(i / 200) + "." + std::to_string(1 + i % 200);
+        Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address = MakeAddress(host, settings.padPort);
+        if (bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener.Get(), 0) != 0) {
+            continue;
+        }
+        Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        connect(filler.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listeners.push_back(std::move(listener));
+        fillers.push_back(std::move(filler));
+        senders.push_back(std::make_unique<DatagramSender>(host));
+    }
+    std::atomic<bool> forging = true;
+    std::thread forger([&] {
+        for (std::size_t i = 0; forging; ++i) {
+            senders[i % senders.size()]->Send(settings.localPort, "forged");
+            std::this_thread::sleep_for(std::chrono::microseconds(1000000 / kForged));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    DeviceListener device("127.0.0.2", settings.padPort);
+    DatagramSender pad("127.0.0.2");
+    int served = 0;
+    std::vector<double> waits;
+    for (int round = 0; round < 5; ++round) {
+        const auto announced = Clock::now();
+        pad.Send(settings.localPort, "hello");
+        DeviceConnection connection = device.AcceptWithin(std::chrono::milliseconds(1000));
+        if (connection.Valid() && connection.ReadMessage()) {
+            ++served;
+            waits.push_back(std::chrono::duration<double, std::milli>(Clock::now() - announced).count());
+        }
+        std::this_thread::sleep_until(announced + std::chrono::seconds(1));
+    }
+    forging = false;
+    forger.join();
+    std::printf("a device announcing once a second under %zu forged senders a second (hanging connections): "
+                "connected %d of 5 times, median %.1f ms\n",
+                senders.size(), served, Median(waits));
+}
+
+// Twenty addresses fill the 64 connection slots, each connection dripping a byte of an unfinished
+// message every half second, and ask for a new connection every second; a real device pauses 3 s
+// between its printer list and its print.
+void DrippingAttackers() {
+    if (!printtest::HaveScheduler()) {
+        return;
+    }
+    e2e::Settings settings = MakeSettings({"qopra-null"});
+    e2e::HeadlessServer server(settings);
+    if (!server.WaitFor(" is running on port ")) {
+        return;
+    }
+    constexpr int kAttackers = 20;
+    std::vector<std::unique_ptr<DeviceListener>> listeners;
+    std::vector<std::unique_ptr<DatagramSender>> pads;
+    for (int i = 0; i < kAttackers; ++i) {
+        const std::string host = "127.8.0." + std::to_string(i + 1);
+        listeners.push_back(std::make_unique<DeviceListener>(host, settings.padPort));
+        pads.push_back(std::make_unique<DatagramSender>(host));
+    }
+    std::mutex lock;
+    std::vector<DeviceConnection> held;
+    std::atomic<bool> attacking = true;
+    std::thread accepting([&] {
+        while (attacking) {
+            for (auto& listener : listeners) {
+                while (listener->HasPending()) {
+                    DeviceConnection connection = listener->Accept();
+                    connection.ReadMessage();
+                    connection.SendBytes("<");
+                    std::lock_guard guard(lock);
+                    held.push_back(std::move(connection));
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    std::thread dripping([&] {
+        while (attacking) {
+            {
+                std::lock_guard guard(lock);
+                for (auto& connection : held) {
+                    connection.SendBytes("x");
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    });
+    std::thread asking([&] {
+        for (std::size_t round = 0; attacking; ++round) {
+            pads[round % pads.size()]->Send(settings.localPort, "new");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000 / kAttackers * 4));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    TempDir folder;
+    WriteFileBytes(folder / "doc.pdf", printtest::MinimalPdf());
+    printtest::MakeArchive(folder / "doc.7z", folder.Path(), {"doc.pdf"});
+    const std::string message = PrintCommandFor(Base64::Encode(ReadFileBytes(folder / "doc.7z")));
+    DeviceListener device("127.0.0.2", settings.padPort);
+    DatagramSender pad("127.0.0.2");
+    int printed = 0;
+    for (int round = 0; round < 5; ++round) {
+        auto own = Connections(device, pad, settings.localPort, 1);
+        if (own.empty()) {
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        if (own[0].SendBytes(message)) {
+            const auto answer = own[0].ReadMessage();
+            printed += answer && answer->find(">0</parameter>") != std::string::npos ? 1 : 0;
+        }
+    }
+    attacking = false;
+    accepting.join();
+    dripping.join();
+    asking.join();
+    std::printf("a device pausing 3 s between its printer list and its print while %d addresses fill every "
+                "connection slot with dripping messages: %d of 5 prints got through\n",
+                kAttackers, printed);
+}
+
 int main() {
     EndDuringAPrint();
     PeakMemory();
     HangingFlood();
     PrintLatencyUnderFlood();
+    ForgedSenders();
+    DrippingAttackers();
     return 0;
 }

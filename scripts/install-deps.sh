@@ -8,7 +8,7 @@ packages=(
     libcups2-dev cups cups-client cups-bsd cups-filters
     libpugixml-dev p7zip-full
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth fonts-noto-cjk iproute2 ghostscript desktop-file-utils
+    xvfb xauth fonts-noto-cjk iproute2 ghostscript poppler-utils desktop-file-utils
     clang libclang-rt-14-dev
     trayer xdotool x11-utils imagemagick libxcb1-dev
     dpkg-dev desktop-file-utils groff-base librsvg2-bin

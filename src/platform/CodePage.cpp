@@ -84,6 +84,10 @@ std::string CodePage::Encode(std::string_view utf8) const {
     });
 }
 
+bool CodePage::CanEncode(std::string_view utf8) const {
+    return Decode(Encode(utf8)) == utf8;
+}
+
 std::string CodePage::Decode(std::string_view bytes) const {
     if (IsAscii(bytes)) {
         return std::string(bytes);

@@ -15,6 +15,8 @@ public:
     // Code page to UTF-8; a byte without a character in the code page becomes the control character of
     // its number, as Windows reads it, and Encode gives that byte back.
     std::string Decode(std::string_view bytes) const;
+    // Whether every character of `utf8` has a place in the code page, so that Encode puts no "?" for it.
+    bool CanEncode(std::string_view utf8) const;
     // Whether iconv knows this code page.
     bool IsSupported() const;
 

@@ -12,14 +12,11 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/IconvConverter.h"
+#include "platform/TextEncoding.h"
 #include "platform/Unicode.h"
 #include "xml/StrictXml.h"
 
 namespace {
-
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-// The XML declaration, when there is one, ends within this many bytes.
-constexpr std::size_t kDeclarationLimit = 1024;
 
 bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
     return AsciiUpper(left) == AsciiUpper(right);
@@ -27,88 +24,6 @@ bool EqualsIgnoringCase(std::string_view left, std::string_view right) {
 
 bool IsUtf8Name(std::string_view name) {
     return name.empty() || EqualsIgnoringCase(name, "UTF-8") || EqualsIgnoringCase(name, "UTF8");
-}
-
-// The encoding the XML declaration at the start of `text` names; empty when it names none.
-std::string DeclaredEncoding(std::string_view text) {
-    constexpr std::string_view kStart = "<?xml";
-    if (!text.starts_with(kStart) || text.size() == kStart.size() ||
-        std::string_view(" \t\r\n").find(text[kStart.size()]) == std::string_view::npos) {
-        return {};
-    }
-    const std::string_view declaration = text.substr(0, std::min(text.find("?>"), kDeclarationLimit));
-    const std::size_t key = declaration.find("encoding");
-    if (key == std::string_view::npos) {
-        return {};
-    }
-    std::size_t at = declaration.find_first_not_of(" \t\r\n", key + std::strlen("encoding"));
-    if (at == std::string_view::npos || declaration[at] != '=') {
-        return {};
-    }
-    at = declaration.find_first_not_of(" \t\r\n", at + 1);
-    if (at == std::string_view::npos || (declaration[at] != '"' && declaration[at] != '\'')) {
-        return {};
-    }
-    const std::size_t end = declaration.find(declaration[at], at + 1);
-    return end == std::string_view::npos ? std::string()
-                                         : std::string(declaration.substr(at + 1, end - at - 1));
-}
-
-// Offset of the first byte that does not belong to a well-formed UTF-8 sequence, if any.
-std::optional<std::size_t> InvalidUtf8At(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        std::size_t length = 0;
-        char32_t value = 0;
-        if (lead < 0x80) {
-            ++at;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07;
-        } else {
-            return at;
-        }
-        if (at + length > text.size()) {
-            return at;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text[at + i]);
-            if ((next & 0xC0) != 0x80) {
-                return at;
-            }
-            value = (value << 6) | (next & 0x3F);
-        }
-        const bool overlong = (length == 3 && value < 0x800) || (length == 4 && value < 0x10000);
-        if (overlong || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-            return at;
-        }
-        at += length;
-    }
-    return std::nullopt;
-}
-
-// Converts `text` through iconv; nothing when the source has a byte sequence that stands for no
-// character, whose offset then goes to `failedAt`.
-std::optional<std::string> ConvertStrictly(IconvConverter& converter, std::string_view text,
-                                           std::size_t& failedAt) {
-    bool failed = false;
-    std::string out = converter.Run(text, [&](std::string_view rest, std::string&) {
-        if (!failed) {
-            failed = true;
-            failedAt = text.size() - rest.size();
-        }
-        return rest.size();
-    });
-    return failed ? std::nullopt : std::optional<std::string>(std::move(out));
 }
 
 // UTF-8 to the file's encoding; a character it cannot hold becomes a numeric character reference.
@@ -130,7 +45,7 @@ bool KeepsAsciiAsIs(const std::string& name) {
         return false;
     }
     std::size_t failedAt = 0;
-    const std::optional<std::string> encoded = ConvertStrictly(encoder, kMarkup, failedAt);
+    const std::optional<std::string> encoded = TextEncoding::ConvertStrictly(encoder, kMarkup, failedAt);
     return encoded && *encoded == kMarkup;
 }
 
@@ -181,31 +96,41 @@ bool EncodedXmlFile::Parse(std::string_view bytes, unsigned parseOptions) {
 
     // UTF-16 and UTF-32 are known by their byte-order mark or by how "<?" is written; anything else
     // is 8-bit text in the encoding the declaration names.
-    std::string wideName;
-    std::size_t markSize = 0;
+    const TextEncoding::Mark mark = TextEncoding::MarkOf(bytes, true);
+    std::string wideName = mark == TextEncoding::Mark::Utf8 ? std::string() : TextEncoding::IconvName(mark);
+    switch (mark) {
+    case TextEncoding::Mark::Utf16LittleEndian:
+        encoding = pugi::encoding_utf16_le;
+        break;
+    case TextEncoding::Mark::Utf16BigEndian:
+        encoding = pugi::encoding_utf16_be;
+        break;
+    case TextEncoding::Mark::Utf32LittleEndian:
+        encoding = pugi::encoding_utf32_le;
+        break;
+    case TextEncoding::Mark::Utf32BigEndian:
+        encoding = pugi::encoding_utf32_be;
+        break;
+    case TextEncoding::Mark::Utf8:
+    case TextEncoding::Mark::None:
+        break;
+    }
     const auto starts = [&](std::string_view prefix) { return bytes.starts_with(prefix); };
-    if (starts(std::string_view("\xFF\xFE\0\0", 4)) || starts(std::string_view("\0\0\xFE\xFF", 4))) {
-        encoding = starts("\xFF") ? pugi::encoding_utf32_le : pugi::encoding_utf32_be;
-        wideName = starts("\xFF") ? "UTF-32LE" : "UTF-32BE";
-        markSize = 4;
-    } else if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
-        encoding = starts("\xFF") ? pugi::encoding_utf16_le : pugi::encoding_utf16_be;
-        wideName = starts("\xFF") ? "UTF-16LE" : "UTF-16BE";
-        markSize = 2;
-    } else if (starts(std::string_view("<\0?\0", 4)) || starts(std::string_view("\0<\0?", 4))) {
+    if (mark == TextEncoding::Mark::None &&
+        (starts(std::string_view("<\0?\0", 4)) || starts(std::string_view("\0<\0?", 4)))) {
         encoding = starts("<") ? pugi::encoding_utf16_le : pugi::encoding_utf16_be;
         wideName = starts("<") ? "UTF-16LE" : "UTF-16BE";
-    } else if (starts(kUtf8Mark)) {
-        markSize = kUtf8Mark.size();
     }
+    const std::size_t markSize = TextEncoding::MarkBytes(mark).size();
     byteOrderMark = markSize > 0;
     const std::string_view body = bytes.substr(markSize);
 
     // A byte-order mark says what the text is, whatever the declaration says.
-    const std::string declared = byteOrderMark || !wideName.empty() ? std::string() : DeclaredEncoding(body);
+    const std::string declared =
+        byteOrderMark || !wideName.empty() ? std::string() : TextEncoding::DeclaredEncoding(body, false);
     const std::string sourceName = !wideName.empty() ? wideName : declared;
     if (IsUtf8Name(sourceName)) {
-        if (const std::optional<std::size_t> bad = InvalidUtf8At(body)) {
+        if (const std::optional<std::size_t> bad = TextEncoding::InvalidUtf8At(body)) {
             return Fail("not valid UTF-8 at byte " + std::to_string(*bad + markSize));
         }
         text.assign(body);
@@ -218,7 +143,7 @@ bool EncodedXmlFile::Parse(std::string_view bytes, unsigned parseOptions) {
             return Fail("the encoding " + sourceName + ", which does not write markup as ASCII");
         }
         std::size_t failedAt = 0;
-        std::optional<std::string> converted = ConvertStrictly(decoder, body, failedAt);
+        std::optional<std::string> converted = TextEncoding::ConvertStrictly(decoder, body, failedAt);
         if (!converted) {
             return Fail("not valid " + sourceName + " at byte " + std::to_string(failedAt + markSize));
         }
@@ -262,7 +187,7 @@ std::optional<std::string> EncodedXmlFile::Serialize() const {
     document.save(out, "", flags, pugi::encoding_utf8);
     const std::string utf8 = out.str();
     if (iconvName.empty()) {
-        return byteOrderMark ? std::string(kUtf8Mark) + utf8 : utf8;
+        return byteOrderMark ? std::string(TextEncoding::MarkBytes(TextEncoding::Mark::Utf8)) + utf8 : utf8;
     }
     IconvConverter encoder(iconvName, "UTF-8");
     if (!encoder.Valid()) {

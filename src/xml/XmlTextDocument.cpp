@@ -13,11 +13,11 @@
 #include "platform/CodePageNames.h"
 #include "platform/EncodingTables.h"
 #include "platform/IconvConverter.h"
+#include "platform/TextEncoding.h"
 #include "platform/Unicode.h"
 
 namespace {
 
-constexpr std::size_t kDeclarationWindow = 1024;
 constexpr std::size_t kReferenceNameLimit = 9;
 constexpr std::size_t kSystemMessageLimit = 100;
 constexpr char16_t kByteEscape = 0xDC00;
@@ -36,165 +36,13 @@ bool IsNameChar(char16_t c) {
     return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
-char AsciiLowerChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view lowerPrefix) {
-    if (at > text.size() || text.size() - at < lowerPrefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < lowerPrefix.size(); ++i) {
-        if (AsciiLowerChar(text[at + i]) != lowerPrefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::size_t FindNoCase(std::string_view text, std::string_view lowerNeedle, std::size_t from,
-                       std::size_t until = std::string_view::npos) {
-    until = std::min(until, text.size());
-    for (std::size_t at = from; at + lowerNeedle.size() <= until; ++at) {
-        if (StartsWithNoCase(text, at, lowerNeedle)) {
-            return at;
-        }
-    }
-    return std::string_view::npos;
-}
-
-// The attributes of one tag (from after its name up to its '>'), names lower-cased.
-std::vector<std::pair<std::string, std::string>> TagAttributes(std::string_view tag) {
-    std::vector<std::pair<std::string, std::string>> attributes;
-    std::size_t at = 0;
-    while (at < tag.size()) {
-        while (at < tag.size() && (IsSpace(static_cast<unsigned char>(tag[at])) || tag[at] == '/')) {
-            ++at;
-        }
-        const std::size_t nameStart = at;
-        while (at < tag.size() && !IsSpace(static_cast<unsigned char>(tag[at])) && tag[at] != '=' &&
-               tag[at] != '/') {
-            ++at;
-        }
-        std::string name = AsciiLower(tag.substr(nameStart, at - nameStart));
-        while (at < tag.size() && IsSpace(static_cast<unsigned char>(tag[at]))) {
-            ++at;
-        }
-        std::string value;
-        if (at < tag.size() && tag[at] == '=') {
-            ++at;
-            while (at < tag.size() && IsSpace(static_cast<unsigned char>(tag[at]))) {
-                ++at;
-            }
-            if (at < tag.size() && (tag[at] == '"' || tag[at] == '\'')) {
-                const char quote = tag[at++];
-                const std::size_t end = std::min(tag.find(quote, at), tag.size());
-                value = tag.substr(at, end - at);
-                at = end + 1;
-            } else {
-                const std::size_t valueStart = at;
-                while (at < tag.size() && !IsSpace(static_cast<unsigned char>(tag[at]))) {
-                    ++at;
-                }
-                value = tag.substr(valueStart, at - valueStart);
-            }
-        }
-        if (!name.empty()) {
-            attributes.emplace_back(std::move(name), std::move(value));
-        }
-    }
-    return attributes;
-}
-
-// The encoding a document names for itself: the XML declaration at its very start, or in an HTML
-// document the Content-Type "meta" element of its head. `start` is the document's beginning in ASCII.
-std::string DeclaredEncoding(std::string_view start) {
-    if (StartsWithNoCase(start, 0, "<?xml") && start.size() > 5 &&
-        IsSpace(static_cast<unsigned char>(start[5]))) {
-        const std::size_t end = std::min(start.find("?>"), start.size());
-        for (const auto& [name, value] : TagAttributes(start.substr(5, end - 5))) {
-            if (name == "encoding") {
-                return value;
-            }
-        }
-        return {};
-    }
-    const std::size_t head = FindNoCase(start, "<head", 0);
-    if (head == std::string_view::npos) {
-        return {};
-    }
-    const std::size_t headEnd = FindNoCase(start, "</head", head);
-    for (std::size_t meta = FindNoCase(start, "<meta", head, headEnd); meta != std::string_view::npos;
-         meta = FindNoCase(start, "<meta", meta + 5, headEnd)) {
-        const std::size_t tagEnd = std::min(start.find('>', meta), start.size());
-        std::string httpEquiv;
-        std::string content;
-        for (const auto& [name, value] : TagAttributes(start.substr(meta + 5, tagEnd - meta - 5))) {
-            if (name == "http-equiv") {
-                httpEquiv = AsciiLower(value);
-            } else if (name == "content") {
-                content = value;
-            }
-        }
-        const std::size_t charset = FindNoCase(content, "charset", 0);
-        if (httpEquiv != "content-type" || charset == std::string::npos) {
-            continue;
-        }
-        std::size_t at = charset + 7;
-        while (at < content.size() && IsSpace(static_cast<unsigned char>(content[at]))) {
-            ++at;
-        }
-        if (at >= content.size() || content[at] != '=') {
-            continue;
-        }
-        ++at;
-        while (at < content.size() && IsSpace(static_cast<unsigned char>(content[at]))) {
-            ++at;
-        }
-        const std::size_t nameEnd = std::min(content.find_first_of(" \t\r\n;\"'", at), content.size());
-        return content.substr(at, nameEnd - at);
-    }
-    return {};
-}
-
 std::string AsciiView(std::u16string_view text) {
     std::string ascii;
-    ascii.reserve(std::min(text.size(), kDeclarationWindow));
-    for (std::size_t i = 0; i < text.size() && i < kDeclarationWindow; ++i) {
+    ascii.reserve(std::min(text.size(), TextEncoding::kDeclarationWindow));
+    for (std::size_t i = 0; i < text.size() && i < TextEncoding::kDeclarationWindow; ++i) {
         ascii.push_back(text[i] < 0x80 ? static_cast<char>(text[i]) : '?');
     }
     return ascii;
-}
-
-// The check of 8-bit data for UTF-8: every byte with the top bit set starts a sequence whose length
-// its bits 5, 4 and 3 give, and every further byte of it has its top bit set.
-bool PassesUtf8Check(std::string_view data) {
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        const auto lead = static_cast<unsigned char>(data[i]);
-        if (lead < 0x80) {
-            continue;
-        }
-        std::size_t further = 0;
-        if ((lead & 0x20) == 0) {
-            further = 1;
-        } else if ((lead & 0x10) == 0) {
-            further = 2;
-        } else if ((lead & 0x08) == 0) {
-            further = 3;
-        } else {
-            return false;
-        }
-        if (data.size() - i - 1 < further) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= further; ++k) {
-            if ((static_cast<unsigned char>(data[i + k]) & 0x80) == 0) {
-                return false;
-            }
-        }
-        i += further;
-    }
-    return true;
 }
 
 std::u16string UnitsFromLittleEndian(std::string_view bytes) {
@@ -246,29 +94,36 @@ std::string FromUtf16(std::u16string_view text, const std::string& iconvName, st
     });
 }
 
-const std::unordered_map<std::string, char32_t>& EntityIndex() {
-    // Names are looked up lower-cased; where two differ only in case, the capital letter's wins.
-    static const std::unordered_map<std::string, char32_t> index = [] {
-        std::unordered_map<std::string, char32_t> built;
+struct EntityIndexes {
+    std::unordered_map<std::string, char32_t> exact;
+    // Lower-cased names, for references written in another letter case than any entity's; where
+    // two entities differ only in case, the capital letter's wins there.
+    std::unordered_map<std::string, char32_t> folded;
+};
+
+const EntityIndexes& Entities() {
+    static const EntityIndexes indexes = [] {
+        EntityIndexes built;
         for (const CharacterEntity& entity : EmbeddedCharacterEntities()) {
             const std::string name = entity.name;
             const std::string lower = AsciiLower(name);
+            built.exact.emplace(name, entity.character);
             if (name != lower) {
-                built[lower] = entity.character;
+                built.folded[lower] = entity.character;
             } else {
-                built.emplace(lower, entity.character);
+                built.folded.emplace(lower, entity.character);
             }
         }
         return built;
     }();
-    return index;
+    return indexes;
 }
 
-std::optional<char32_t> ReferencedCharacter(std::string_view lowerName) {
+std::optional<char32_t> ReferencedCharacter(const std::string& name) {
     char32_t number = 0;
-    if (lowerName.size() >= 2 && lowerName[0] == '#') {
-        const bool hex = lowerName[1] == 'x';
-        const std::string_view digits = lowerName.substr(hex ? 2 : 1);
+    if (name.size() >= 2 && name[0] == '#') {
+        const bool hex = name[1] == 'x' || name[1] == 'X';
+        const std::string digits = AsciiLower(std::string_view(name).substr(hex ? 2 : 1));
         if (digits.empty()) {
             return std::nullopt;
         }
@@ -288,9 +143,14 @@ std::optional<char32_t> ReferencedCharacter(std::string_view lowerName) {
             }
         }
     } else {
-        const auto found = EntityIndex().find(std::string(lowerName));
-        if (found == EntityIndex().end()) {
-            return std::nullopt;
+        // Entity names are case-sensitive: "uuml" is the small letter, "Uuml" the capital.
+        const EntityIndexes& entities = Entities();
+        auto found = entities.exact.find(name);
+        if (found == entities.exact.end()) {
+            found = entities.folded.find(AsciiLower(name));
+            if (found == entities.folded.end()) {
+                return std::nullopt;
+            }
         }
         number = found->second;
     }
@@ -412,29 +272,20 @@ bool XmlTextDocument::LoadFile(const std::filesystem::path& path) {
 }
 
 void XmlTextDocument::Decode(std::string_view data) {
-    std::string encoding;
-    bool wide = false;
-    bool bigEndian = false;
-    if (data.starts_with("\xEF\xBB\xBF")) {
-        data.remove_prefix(3);
-        encoding = "UTF-8";
-        mark = ByteOrderMark::Utf8;
-    } else if (data.starts_with("\xFF\xFE")) {
-        data.remove_prefix(2);
-        encoding = "UTF-16LE";
-        mark = ByteOrderMark::Utf16LittleEndian;
-        wide = true;
-    } else if (data.starts_with("\xFE\xFF")) {
-        data.remove_prefix(2);
-        encoding = "UTF-16BE";
-        mark = ByteOrderMark::Utf16BigEndian;
-        wide = true;
-        bigEndian = true;
-    }
-    if (mark != ByteOrderMark::None) {
+    // Only the marks of UTF-8 and UTF-16: FF FE 00 00 is UTF-16 beginning with a NUL, which goes.
+    const TextEncoding::Mark found = TextEncoding::MarkOf(data, false);
+    std::string encoding = TextEncoding::IconvName(found);
+    const bool wide =
+        found == TextEncoding::Mark::Utf16LittleEndian || found == TextEncoding::Mark::Utf16BigEndian;
+    const bool bigEndian = found == TextEncoding::Mark::Utf16BigEndian;
+    data.remove_prefix(TextEncoding::MarkBytes(found).size());
+    if (found != TextEncoding::Mark::None) {
+        mark = found == TextEncoding::Mark::Utf8 ? ByteOrderMark::Utf8
+               : bigEndian                       ? ByteOrderMark::Utf16BigEndian
+                                                 : ByteOrderMark::Utf16LittleEndian;
         Record("bom", {{"encoding", encoding}});
     } else {
-        encoding = DeclaredEncoding(data.substr(0, kDeclarationWindow));
+        encoding = TextEncoding::DeclaredEncoding(data, true);
         if (encoding.empty() && data.starts_with('<')) {
             encoding = "UTF-8";
         }
@@ -477,7 +328,7 @@ void XmlTextDocument::Decode(std::string_view data) {
         codePage.reset();
     }
     if (encoding.empty()) {
-        const bool utf8 = PassesUtf8Check(bytes);
+        const bool utf8 = TextEncoding::HasUtf8Shape(bytes);
         encoding = utf8 ? "UTF-8" : "";
         codePage = utf8 ? std::optional<int>(CodePageNames::kUtf8) : std::nullopt;
         Record("utf8_detection", {{"encoding", utf8 ? encoding : "ANSI"}});
@@ -785,7 +636,7 @@ std::u16string XmlTextDocument::DecodeReferences(std::u16string_view content) {
         if (end < content.size() && content[end] == ';' && end - i - 1 <= kReferenceNameLimit) {
             std::string name;
             for (std::size_t k = i + 1; k < end; ++k) {
-                name.push_back(AsciiLowerChar(static_cast<char>(content[k])));
+                name.push_back(static_cast<char>(content[k]));
             }
             character = ReferencedCharacter(name);
         }
@@ -1001,7 +852,8 @@ std::string XmlTextDocument::EncodeForSaving(int& codePage) {
         if (loadedCodePage) {
             codePage = *loadedCodePage;
         } else {
-            const std::optional<int> declared = CodePageNames::CodePageOf(DeclaredEncoding(AsciiView(text)));
+            const std::optional<int> declared =
+                CodePageNames::CodePageOf(TextEncoding::DeclaredEncoding(AsciiView(text), true));
             codePage = declared && !CodePageNames::IsWide(*declared) ? *declared : CodePageNames::kUtf8;
         }
         break;

@@ -172,17 +172,22 @@ TEST_F(PenDriveFolders, ScanReadsEveryDocumentFolderAndItsDescription) {
     WriteFileBytes(cased.MountPoint() / "FERRULO/Doc/PrintInfo.XML",
                    Description("<printed>0</printed>", "1", "Doc.PDF"));
     WriteFileBytes(cased.MountPoint() / "FERRULO/Doc/doc.pdf", "%PDF");
+    // Entity names keep their letter case: the small u with umlaut names the file on the drive.
+    WriteDocument(cased.MountPoint() / "FERRULO/Menu",
+                  Description("<printed>0</printed>", "1", "&uuml;ber.pdf"), "\u00FCber.pdf");
 
     std::vector<RemovableDocument> list{RemovableDocument{}};
     std::vector<RemovableDocument> second{RemovableDocument{}, RemovableDocument{}};
     DocumentFolders(sources).ScanDocumentFolders(list, second);
-    ASSERT_EQ(list.size(), 7u);
-    ASSERT_EQ(second.size(), 7u);
+    ASSERT_EQ(list.size(), 8u);
+    ASSERT_EQ(second.size(), 8u);
     for (std::size_t i = 0; i < list.size(); ++i) {
         EXPECT_EQ(list[i].documentPath, second[i].documentPath);
     }
-    // Drives in order: the FAT volume's six rows before the one of d-cased.
-    EXPECT_EQ(list.back().folderPath, cased.MountPoint() / "FERRULO/Doc");
+    // Drives in order: the FAT volume's six rows before the two of d-cased.
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        EXPECT_EQ(list[i].folderPath.parent_path(), i < 6 ? root : cased.MountPoint() / "FERRULO") << i;
+    }
 
     std::map<std::string, RemovableDocument> rows = ByFolderName(list);
     const RemovableDocument& full = rows["doc1"];
@@ -216,6 +221,8 @@ TEST_F(PenDriveFolders, ScanReadsEveryDocumentFolderAndItsDescription) {
     // Names on the drive in another letter case are found and kept by their real names.
     EXPECT_EQ(rows["Doc"].documentPath, cased.MountPoint() / "FERRULO/Doc/doc.pdf");
     EXPECT_EQ(rows["Doc"].descriptionPath, cased.MountPoint() / "FERRULO/Doc/PrintInfo.XML");
+    EXPECT_EQ(rows["Menu"].filename, "\u00FCber.pdf");
+    EXPECT_EQ(rows["Menu"].documentPath, cased.MountPoint() / "FERRULO/Menu/\u00FCber.pdf");
 
     const std::string log = Log();
     EXPECT_NE(log.find("[WARNING] Can't find path " + (dir / "mnt/b-none/Ferrulo").string() + "\n"),

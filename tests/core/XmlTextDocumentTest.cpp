@@ -212,12 +212,14 @@ TEST(XmlTextDocumentSearch, ForwardSearchEnterAndFailedSearches) {
     EXPECT_EQ(again.GetElementText(), "Caff\xC3\xA8 & cornetto");
 }
 
-TEST(XmlTextDocumentText, ReferencesDecodeOneLevelWithCapitalPrecedence) {
+TEST(XmlTextDocumentText, ReferencesDecodeOneLevelAndEntityNamesKeepTheirLetterCase) {
     EXPECT_EQ(TextOf("&amp;lt;"), "&lt;");
-    EXPECT_EQ(TextOf("&#65;&#x41;&#X41;"), "AAA");
+    EXPECT_EQ(TextOf("&#65;&#x41;&#X41;&#x4a;"), "AAAJ");
     EXPECT_EQ(TextOf("&nosuch; & b &#0; &#x110000; &#xD800; &;"), "&nosuch; & b &#0; &#x110000; &#xD800; &;");
-    EXPECT_EQ(TextOf("&eacute;&Eacute;&AMP;&Amp;&apos;&euro;&nbsp;"),
-              "\xC3\x89\xC3\x89&&'\xE2\x82\xAC\xC2\xA0");
+    // A name is case-sensitive; one that matches an entity only in another letter case still finds
+    // it, the capital letter's where two differ only in case.
+    EXPECT_EQ(TextOf("&uuml;&eacute;&Uuml;&Eacute;&rarr;&rArr;&AMP;&Amp;&EACUTE;&apos;&euro;&nbsp;"),
+              "\xC3\xBC\xC3\xA9\xC3\x9C\xC3\x89\xE2\x86\x92\xE2\x87\x92&&\xC3\x89'\xE2\x82\xAC\xC2\xA0");
     EXPECT_EQ(TextOf("&#128424;"), "\xF0\x9F\x96\xA8");
     // Ten characters before the ';' are too many for a reference.
     EXPECT_EQ(TextOf("&#0000000065;&#00000065;"), "&#0000000065;A");

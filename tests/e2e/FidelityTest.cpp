@@ -182,3 +182,28 @@ TEST_F(FidelityTest, APenDrivePhotoComesOutAsThePicture) {
     EXPECT_GT(pages[0].Share(Red) + pages[0].Share(Blue), 0.4);
     EXPECT_LT(pages[0].Share(Dark), 0.05);
 }
+
+TEST_F(FidelityTest, TextInEachEncodingComesOutWithItsCharacters) {
+    // "Prüfé 5 €" in UTF-8, in the devices' code page Windows-1252, and in UTF-16 with a byte-order
+    // mark, the last with a Japanese word besides.
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"; // 日本語
+    WriteFileBytes(dir / "utf8.txt", "Pr\xC3\xBC"
+                                     "f\xC3\xA9 5 \xE2\x82\xAC\n");
+    WriteFileBytes(dir / "ansi.txt", "Pr\xFC"
+                                     "f\xE9 5 \x80\r\n");
+    std::string utf16 = "\xFF\xFE";
+    for (const char16_t unit : std::u16string(u"Pr\u00FCf\u00E9 5 \u20AC \u65E5\u672C\u8A9E\n")) {
+        utf16.push_back(static_cast<char>(unit & 0xFF));
+        utf16.push_back(static_cast<char>(unit >> 8));
+    }
+    WriteFileBytes(dir / "wide.txt", utf16);
+    for (const char* name : {"utf8.txt", "ansi.txt", "wide.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(PrintFromDevice(dir / name).size(), 1u);
+        EXPECT_NE(text.find("Pr\xC3\xBC"
+                            "f\xC3\xA9 5 \xE2\x82\xAC"),
+                  std::string::npos)
+            << text;
+    }
+    EXPECT_NE(text.find(japanese), std::string::npos) << text;
+}

@@ -118,13 +118,54 @@ TEST(HeadlessNetwork, PrintCommandIsCarriedOutAndAnswered) {
     EXPECT_TRUE(raw.output.ends_with(rawResult)) << raw.output;
 }
 
+TEST(HeadlessNetwork, PadSpeaksTheServersCodePageAndSendsNoNameItCannotHold) {
+    if (!printtest::HaveScheduler()) {
+        GTEST_SKIP() << "no private scheduler (CUPS_SERVER)";
+    }
+    Settings settings = MakeSettings();
+    settings.printers = {"qopra-null"};
+    settings.aliases = {{"qopra-null", "\u30D7\u30EA\u30F3\u30BF"}};
+    settings.codepage = 932;
+    HeadlessServer server(settings);
+    ASSERT_TRUE(server.WaitFor(" is running on port "));
+    TempDir documents;
+    const std::string name = "\u30E1\u30CB\u30E5\u30FC.pdf";
+    WriteFileBytes(documents / name, printtest::MinimalPdf());
+    const std::vector<std::string> print = {"print", (documents / name).string(), "--printer",
+                                            "\u30D7\u30EA\u30F3\u30BF"};
+
+    // In the wire's default code page the name has no place: nothing is sent, and the pad says why.
+    const std::vector<std::string> command = PadCommand(settings, print);
+    ChildProcess refused(command.front(), {command.begin() + 1, command.end()});
+    EXPECT_EQ(refused.Wait(std::chrono::seconds(30)), 2);
+    EXPECT_NE(refused.Output().find("the name " + name + " cannot be sent in code page 1252"),
+              std::string::npos)
+        << refused.Output();
+    EXPECT_EQ(server.Count(" received "), 0u);
+
+    std::vector<std::string> japanese = {"--codepage", "932"};
+    japanese.insert(japanese.end(), print.begin(), print.end());
+    const ProcessResult printed = RunProgram(PadCommand(settings, japanese));
+    EXPECT_EQ(printed.exitCode, 0) << printed.output;
+    EXPECT_NE(printed.output.find("printer: \u30D7\u30EA\u30F3\u30BF\n"), std::string::npos)
+        << printed.output;
+    EXPECT_TRUE(printed.output.ends_with("\nRESULT 0 (printed) REASON 0x0 (none)\n")) << printed.output;
+    EXPECT_TRUE(server.WaitFor(": " + name + ".7z printed successfully n.1 copies on qopra-null"));
+
+    const ProcessResult unknown = RunProgram(PadCommand(settings, {"--codepage", "99999", "list"}));
+    EXPECT_EQ(unknown.exitCode, 2);
+}
+
 TEST(HeadlessNetwork, PadHelpHostNamesAndWhatItWaitsFor) {
     const ProcessResult help = RunProgram({BinaryPath("qopra-pad"), "--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* part :
-         {"--server HOST", "[127.0.0.1]", "--udp-port PORT", "[2001]", "--pad-port PORT", "[2000]",
-          "--bind HOST", "--broadcast", "--timeout SECONDS", "[60]", "--raw", "--printer NAME", "--copies N",
-          "[1]", "--preview NAME", "--name NAME", "list", "print FILE", "close"}) {
+    for (const char* part : {"--server HOST", "[127.0.0.1]",     "--udp-port PORT",
+                             "[2001]",        "--pad-port PORT", "[2000]",
+                             "--bind HOST",   "--broadcast",     "--timeout SECONDS",
+                             "[60]",          "--codepage N",    "[1252]",
+                             "--raw",         "--printer NAME",  "--copies N",
+                             "[1]",           "--preview NAME",  "--name NAME",
+                             "list",          "print FILE",      "close"}) {
         EXPECT_NE(help.output.find(part), std::string::npos) << part;
     }
 
@@ -151,7 +192,8 @@ TEST(HeadlessNetwork, PadHelpHostNamesAndWhatItWaitsFor) {
     // Nobody answers on this port.
     const ReservedUdpPort nobody;
     const ReservedTcpPort padPort;
-    ChildProcess unanswered(pad, {"--udp-port", nobody.Text(), "--pad-port", padPort.Text(), "--timeout", "2", "list"});
+    ChildProcess unanswered(
+        pad, {"--udp-port", nobody.Text(), "--pad-port", padPort.Text(), "--timeout", "2", "list"});
     EXPECT_EQ(unanswered.Wait(std::chrono::seconds(30)), 2);
     EXPECT_NE(unanswered.Output().find("no connection from the server within the time limit"),
               std::string::npos)

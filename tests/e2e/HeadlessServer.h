@@ -46,6 +46,7 @@ struct Settings {
     std::string mac;
     std::vector<std::string> printers;
     std::vector<std::pair<std::string, std::string>> aliases; // printer, alias
+    int codepage = 0;                                         // 0: the file has no codepage element
 };
 
 struct ProcessResult {
@@ -135,7 +136,11 @@ public:
         for (const auto& [printer, alias] : settings.aliases) {
             file << "<alias>" << Escape(printer + "|" + alias) << "</alias>";
         }
-        file << "</aliases>\n<lang>en-GB</lang>\n<delay>30000</delay>\n</settings>\n";
+        file << "</aliases>\n<lang>en-GB</lang>\n<delay>30000</delay>\n";
+        if (settings.codepage != 0) {
+            file << "<codepage>" << settings.codepage << "</codepage>\n";
+        }
+        file << "</settings>\n";
         file.close();
 
         std::vector<std::string> command = std::move(prefix);

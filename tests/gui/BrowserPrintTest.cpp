@@ -17,7 +17,9 @@
 #include "app/EventLog.h"
 #include "archive/gui/CBrowserDlg.h"
 #include "gui/SpoolerTestEnvironment.h"
+#include "platform/CodePage.h"
 #include "print/BrowserPrintOutcome.h"
+#include "support/ChildProcess.h"
 #include "support/FileBytes.h"
 #include "ui/MainWindowFlags.h"
 
@@ -31,6 +33,8 @@ constexpr const char* kPdfQueue = "qopra-pdf";
 constexpr const char* kProofQueue = "qopra-proof";
 // Only the test of hostile documents prints there and reads what came out.
 constexpr const char* kHtmlQueue = "qopra-html";
+// Only the test of text documents prints there and reads what came out.
+constexpr const char* kTextQueue = "qopra-text";
 // Bounds on waiting for the browser and the spooler; a healthy run takes a fraction of this.
 constexpr int kWaitMs = 120000;
 
@@ -101,6 +105,20 @@ protected:
 
     std::string Log() const { return ReadFileBytes(dir / "qopra.log"); }
 
+    // What came out of a queue of the rig, as pdftotext reads it (with -bbox, the words' boxes).
+    static std::string PrintedText(const std::string& queue, const std::string& option = "-enc") {
+        const std::filesystem::path out =
+            std::filesystem::path(std::getenv("CUPS_SERVER")).parent_path() / "out" / (queue + ".out");
+        std::vector<std::string> arguments = {option};
+        if (option == "-enc") {
+            arguments.push_back("UTF-8");
+        }
+        arguments.insert(arguments.end(), {out.string(), "-"});
+        ChildProcess reader("/usr/bin/pdftotext", arguments);
+        EXPECT_EQ(reader.Wait(std::chrono::seconds(30)), 0) << reader.Output();
+        return reader.Output();
+    }
+
     TempDir dir;
     std::string tag;
 };
@@ -139,6 +157,75 @@ TEST_F(BrowserPrintTest,
     EXPECT_NE(printed.find(single.substr(0, 40)), std::string::npos) << "the output is not this job's";
     EXPECT_NE(printed.find("%PDF"), std::string::npos);
     EXPECT_NE(printed.find("/Image"), std::string::npos) << "the picture did not make it into the print";
+}
+
+TEST_F(BrowserPrintTest, TextInUtf8TheDevicesCodePageOrUtf16PrintsItsCharactersAsATextPrintout) {
+    const std::string words = "Men\xC3\xBC: caf\xC3\xA9 \xC3\xBC 5 \xE2\x82\xAC";
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+    const std::string markup = "a < b && <b>c</b> &amp; <script>x</script>";
+    std::string wide = "\xFF\xFE";
+    for (const char16_t unit :
+         std::u16string_view(u"Men\u00FC: caf\u00E9 \u00FC 5 \u20AC \u65E5\u672C\u8A9E\r\n")) {
+        wide += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    }
+    struct Text {
+        std::string name;
+        std::string bytes;
+        int wireCodePage;
+        std::vector<std::string> expected;
+    };
+    // The same words in each encoding; only UTF-8 and UTF-16 can hold the Japanese one. A text that is
+    // neither marked nor UTF-8 is in the devices' code page, the wire's, whatever the browser would guess.
+    const std::vector<Text> texts = {
+        {"utf8-" + tag + ".txt",
+         words + " " + japanese + "\r\n" + markup + "\r\n",
+         1252,
+         {words, japanese, markup}},
+        {"ansi-" + tag + ".TXT",
+         "Men\xFC: caf\xE9 \xFC 5 \x80\r\n" + markup + "\r\n",
+         1252,
+         {words + "\n" + markup}},
+        // Two letters are too few for the browser to guess their code page from.
+        {"cyrillic-" + tag + ".txt", "\xC4\xE0\r\n", 1251, {"\xD0\x94\xD0\xB0"}},
+        {"wide-" + tag + ".txt", wide, 1252, {words, japanese}},
+    };
+    CBrowserDlg browser;
+    QSignalSpy done(&browser, &CBrowserDlg::documentDone);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const Text& text = texts[i];
+        CodePage::SetWire(text.wireCodePage);
+        WriteFileBytes(dir / text.name, text.bytes);
+        browser.PrintDocument(Record(kTextQueue, text.name, 1));
+        ASSERT_TRUE(WaitFor([&] { return done.count() == static_cast<int>(i) + 1; }, kWaitMs)) << Log();
+        ASSERT_TRUE(done.at(static_cast<int>(i)).at(0).toBool()) << text.name << Log();
+        // The job keeps the document's own name; the queue's output file is this job's once it completed.
+        ASSERT_TRUE(WaitFor([&] { return JobsNamed(kTextQueue, text.name).completed == 1; }, kWaitMs))
+            << text.name;
+        const std::string printed = PrintedText(kTextQueue);
+        for (const std::string& expected : text.expected) {
+            EXPECT_NE(printed.find(expected), std::string::npos) << text.name << ":\n" << printed;
+        }
+
+        // A text printout's margins: about 20 mm (57 points) to the first word on the left and on top.
+        const std::string boxes = PrintedText(kTextQueue, "-bbox");
+        double left = 1000;
+        double top = 1000;
+        for (std::size_t at = boxes.find("<word xMin=\""); at != std::string::npos;
+             at = boxes.find("<word xMin=\"", at + 1)) {
+            left = std::min(left, std::stod(boxes.substr(at + 12)));
+            top = std::min(top, std::stod(boxes.substr(boxes.find("yMin=\"", at) + 6)));
+        }
+        EXPECT_GT(left, 50.0) << text.name;
+        EXPECT_LT(left, 100.0) << text.name;
+        EXPECT_GT(top, 50.0) << text.name;
+        EXPECT_LT(top, 100.0) << text.name;
+    }
+    CodePage::SetWire(1252);
+    EXPECT_EQ(Log().find("PrintFileOnBrowser error."), std::string::npos) << Log();
+    // The pages printed through went with their documents.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+    }
 }
 
 TEST_F(BrowserPrintTest, PdfDocumentIsNotPrintedAndAsksForTheWaitingPageUnlessThePdfIsOnShow) {

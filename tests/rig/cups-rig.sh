@@ -24,6 +24,8 @@
 #                   reads what the browser page printed
 #   qopra-fidelity  Generic PDF Printer queue writing to DIR/out/qopra-fidelity.out; for the tests of what
 #                   comes out of the printer for each kind of document (they take turns)
+#   qopra-text      the same, writing to DIR/out/qopra-text.out; for the one test that reads how text
+#                   documents printed
 #
 # Environment printed for the caller: CUPS_SERVER (the socket) and CUPS_SERVERROOT (a private
 # client folder, where libcups keeps root's lpoptions instead of /etc/cups).
@@ -207,6 +209,8 @@ create_queues() {
     add_queue -p qopra-html -v "file://$dir/out/qopra-html.out" \
         -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
     add_queue -p qopra-fidelity -v "file://$dir/out/qopra-fidelity.out" \
+        -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
+    add_queue -p qopra-text -v "file://$dir/out/qopra-text.out" \
         -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -E
 }
 

@@ -1,5 +1,7 @@
 #include "PadOptions.h"
 
+#include "platform/CodePage.h"
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -9,9 +11,9 @@
 
 namespace {
 
-constexpr std::string_view kValueOptions[] = {"--server", "--udp-port", "--pad-port",
-                                              "--bind",   "--printer",  "--preview",
-                                              "--name",   "--copies",   "--timeout"};
+constexpr std::string_view kValueOptions[] = {"--server",  "--udp-port", "--pad-port", "--bind",
+                                              "--printer", "--preview",  "--name",     "--copies",
+                                              "--timeout", "--codepage"};
 
 bool ParseNumber(const std::string& text, int& value, int minimum) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -49,6 +51,10 @@ std::string PadOptions::Usage() {
            "  --bind HOST       the local address to send from and listen on [any]\n"
            "  --timeout SECONDS time limit for the whole exchange [" +
            std::to_string(defaults.timeoutSeconds) +
+           "]\n"
+           "  --codepage N      the Windows code page of the texts sent and received, codepage of the\n"
+           "                    server's settings (932 Japanese, 1251 Cyrillic, ...) [" +
+           std::to_string(defaults.codePage) +
            "]\n"
            "  --raw             print the printer list as the bytes received and the result as\n"
            "                    \"RESULT n REASON n\", for scripts\n"
@@ -113,6 +119,12 @@ std::optional<PadOptions> PadOptions::Parse(int argc, char** argv, std::string& 
         } else if (argument == "--copies") {
             if (!ParseNumber(*text, options.copies, 0)) {
                 error = "--copies needs a number";
+                return std::nullopt;
+            }
+        } else if (argument == "--codepage") {
+            if (!ParseNumber(*text, options.codePage, 1) || !CodePage(options.codePage).IsSupported()) {
+                error = "--codepage needs the number of an 8-bit Windows code page that this system can "
+                        "convert, such as 1252 or 932";
                 return std::nullopt;
             }
         } else if (argument == "--timeout") {

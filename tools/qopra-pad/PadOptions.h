@@ -15,6 +15,8 @@ struct PadOptions {
     bool raw = false;
     bool help = false;
     int timeoutSeconds = 60;
+    // The Windows code page of the texts on the wire, the server's `codepage` setting.
+    int codePage = 1252;
     Action action = Action::List;
     std::string file;
     std::string printer;

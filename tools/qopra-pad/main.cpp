@@ -4,6 +4,7 @@
 #include "PadMessages.h"
 #include "PadOptions.h"
 #include "PadReport.h"
+#include "platform/CodePage.h"
 #include "protocol/Base64.h"
 
 #include <iostream>
@@ -17,6 +18,20 @@ constexpr int kUsageOrNetworkError = 2;
 int Failure(const std::string& what) {
     std::cerr << "qopra-pad: " << what << "\n";
     return kUsageOrNetworkError;
+}
+
+// Names go to the server in the wire code page; one it cannot hold would arrive with "?" in its place
+// and name nothing there.
+bool NamesFitTheCodePage(const PadOptions& options, std::string& error) {
+    for (const std::string* name : {&options.preview, &options.archiveName, &options.printer}) {
+        if (!CodePage::Wire().CanEncode(*name)) {
+            error = "the name " + *name + " cannot be sent in code page " +
+                    std::to_string(CodePage::Wire().Number()) +
+                    "; --codepage gives the server's code page (its codepage setting)";
+            return false;
+        }
+    }
+    return true;
 }
 
 int ShowPrinterList(const std::string& wireBytes, bool raw) {
@@ -68,9 +83,14 @@ int main(int argc, char** argv) {
         std::cout << PadOptions::Usage();
         return kSuccess;
     }
-    // The document is packed first: a missing file or a missing 7za needs no server.
+    CodePage::SetWire(options->codePage);
+    // The document is packed first: a name that cannot be sent, a missing file or a missing 7za needs
+    // no server.
     std::string archive;
     if (options->action == PadOptions::Action::Print) {
+        if (!NamesFitTheCodePage(*options, error)) {
+            return Failure(error);
+        }
         const auto packed = ArchivePacker::Pack(options->file, options->archiveName, error);
         if (!packed) {
             return Failure(error);

@@ -18,6 +18,7 @@
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "archive/TextDocumentPage.h"
 #include "archive/gui/DocumentFolderInterceptor.h"
 #include "platform/Unicode.h"
 #include "print/Spooler.h"
@@ -74,6 +75,23 @@ bool BrowserCanShow(const std::filesystem::path& file) {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(ToQString(file.string()));
     return std::any_of(kShownTypes.begin(), kShownTypes.end(),
                        [&](const char* shown) { return type.inherits(QLatin1String(shown)); });
+}
+
+// Text the browser would show as it stands (by its name, or by a type that it shows only as plain
+// text): it prints through a page of its own instead, in its own encoding and a text printout's looks.
+bool IsPlainText(const std::filesystem::path& file, const std::string& nameUpper) {
+    if (nameUpper.ends_with(".TXT")) {
+        return true;
+    }
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+        return false;
+    }
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(ToQString(file.string()));
+    return type.inherits(QStringLiteral("text/plain")) &&
+           std::none_of(kShownTypes.begin(), kShownTypes.end(), [&](const char* shown) {
+               return std::string_view(shown) != "text/plain" && type.inherits(QLatin1String(shown));
+           });
 }
 
 } // namespace
@@ -175,6 +193,15 @@ void CBrowserDlg::StartNext() {
         phase = Phase::LoadingDocument;
         // Opened by its real name; upper-casing only serves the PDF test.
         documentUrl = QUrl::fromLocalFile(ToQString(file.string()));
+        textPage = IsPlainText(file, documentNameUpper) ? TextDocumentPage::Write(workingFolder, documentName)
+                                                        : nullptr;
+        if (textPage) {
+            documentUrl = QUrl::fromLocalFile(ToQString(textPage->Path().string()));
+            // The page goes once the record is done with, so none is left in a kept folder or on a drive.
+            connect(
+                this, &CBrowserDlg::documentDone, this, [this] { textPage.reset(); },
+                Qt::SingleShotConnection);
+        }
         interceptor->Allow(workingFolder,
                            DataFolder::Path().empty() ? std::filesystem::path() : DataFolder::WaitingPage());
         timeLimit.start();

@@ -15,6 +15,7 @@
 #include "print/PrintJobRecord.h"
 
 class DocumentFolderInterceptor;
+class TextDocumentPage;
 class QWebEngineDownloadRequest;
 class QWebEngineLoadingInfo;
 class QWebEnginePage;
@@ -97,4 +98,6 @@ private:
     std::shared_ptr<BrowserPrintOutcome> outcome;
     QUrl documentUrl;
     QUrl leavingUrl;
+    // The page a plain-text document is printed through, while it prints.
+    std::unique_ptr<TextDocumentPage> textPage;
 };
