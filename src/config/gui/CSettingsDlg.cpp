@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <algorithm>
 
@@ -97,7 +98,9 @@ CSettingsDlg::CSettingsDlg(AppSettings& settings, Housekeeping& housekeeping, St
     printerList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     printerList->setColumnWidth(kNameColumn, kColumnWidth);
     printerList->setColumnWidth(kAliasColumn, kColumnWidth);
-    printerList->setMinimumWidth(2 * kColumnWidth + 2 * printerList->frameWidth() + 4);
+    // Both columns beside a vertical scroll bar, so that no horizontal one takes a row's room.
+    printerList->setMinimumWidth(2 * kColumnWidth + 2 * printerList->frameWidth() + 4 +
+                                 printerList->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     printerList->setMinimumHeight(printerList->horizontalHeader()->sizeHint().height() +
                                   kVisiblePrinterRows * printerList->verticalHeader()->defaultSectionSize() +
                                   2 * printerList->frameWidth());
