@@ -22,9 +22,10 @@ trap cleanup EXIT
 eval "$(tests/rig/cups-rig.sh start "$root/build/cups")"
 
 # The server chooses a free display itself and says which: two test environments started at the
-# same moment (two worktrees) never share one.
+# same moment (two worktrees) never share one. It never resets: a server resetting because its last
+# client left refuses the next test's program for a moment.
 display_file="$HOME/xvfb-display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$display_file" ] && break

@@ -168,6 +168,15 @@ TEST(DesktopSession, AutostartAsAStandardUserIsTheirOwnEntryWithoutElevation) {
         EXPECT_EQ(retire.Wait(20s), 0) << retire.Output();
     }
 
+    // The display lets the user in (a moment after other tests' programs have let go of it).
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::vector<std::string> command(asUser.begin(), asUser.end() - 1);
+            command.insert(command.end(), {"/usr/bin/xdotool", "getdisplaygeometry"});
+            return ChildProcess("/usr/bin/setpriv", command, environment).Wait(5s) == 0;
+        },
+        15s));
+
     // The settings window opens with the box ticked (as a relaunch of old asked for); OK applies it.
     const auto qopra = run({"-autostartcheck", "-checkstate=1"});
     std::string window;
