@@ -157,21 +157,8 @@ void HangingFlood() {
         return;
     }
     constexpr int kHanging = 100;
-    std::vector<Fd> listeners;
-    std::vector<Fd> fillers;
-    std::vector<std::unique_ptr<DatagramSender>> senders;
-    for (int i = 1; i <= kHanging; ++i) {
-        const std::string host = "127.4.0." + std::to_string(i);
-        Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address = MakeAddress(host, settings.padPort);
-        bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener.Get(), 0);
-        Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        connect(filler.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listeners.push_back(std::move(listener));
-        fillers.push_back(std::move(filler));
-        senders.push_back(std::make_unique<DatagramSender>(host));
-    }
+    HangingDevices hanging(kHanging, 4, settings.padPort);
+    auto& senders = hanging.Senders();
     std::atomic<bool> flooding = true;
     std::thread flood([&] {
         while (flooding) {
@@ -340,23 +327,8 @@ void ForgedSenders() {
         return;
     }
     constexpr int kForged = 300;
-    std::vector<Fd> listeners;
-    std::vector<Fd> fillers;
-    std::vector<std::unique_ptr<DatagramSender>> senders;
-    for (int i = 0; i < kForged; ++i) {
-        const std::string host = "127.7." + std::to_string(i / 200) + "." + std::to_string(1 + i % 200);
-        Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address = MakeAddress(host, settings.padPort);
-        if (bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener.Get(), 0) != 0) {
-            continue;
-        }
-        Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        connect(filler.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listeners.push_back(std::move(listener));
-        fillers.push_back(std::move(filler));
-        senders.push_back(std::make_unique<DatagramSender>(host));
-    }
+    HangingDevices hanging(kForged, 7, settings.padPort);
+    auto& senders = hanging.Senders();
     std::atomic<bool> forging = true;
     std::thread forger([&] {
         for (std::size_t i = 0; forging; ++i) {

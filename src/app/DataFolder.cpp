@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -14,6 +15,28 @@ namespace {
 
 std::mutex folderLock;
 std::filesystem::path folderPath;
+
+// Permissions of group and others: the documents devices sent and the log are no business of theirs.
+constexpr mode_t kSharedBits = 077;
+
+// Takes group and other permissions from `path` (never through a link); true when it had some.
+bool Restrict(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode) || (info.st_mode & kSharedBits) == 0) {
+        return false;
+    }
+    return ::chmod(path.c_str(), info.st_mode & 07777 & ~kSharedBits) == 0;
+}
+
+std::size_t RestrictBelow(const std::filesystem::path& folder) {
+    std::size_t changed = 0;
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        changed += Restrict(it->path()) ? 1 : 0;
+    }
+    return changed;
+}
 
 } // namespace
 
@@ -51,11 +74,23 @@ bool DataFolder::Provision(const std::filesystem::path& folder, const std::files
         return std::filesystem::is_directory(folder, error);
     }
     // Settings and the waiting page come from the installation; a missing default is no reason to
-    // run without a data folder.
+    // run without a data folder. The copies keep the installation's modes, which let everybody read.
     std::filesystem::copy(
         defaults, folder,
         std::filesystem::copy_options::recursive | std::filesystem::copy_options::skip_existing, error);
+    Restrict(folder);
+    RestrictBelow(folder);
     return true;
+}
+
+std::size_t DataFolder::MakePrivate(const std::filesystem::path& folder) {
+    // A data folder that is a link to a folder elsewhere is made private where it really is.
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(folder, error);
+    if (error || !Restrict(real)) {
+        return 0;
+    }
+    return 1 + RestrictBelow(real);
 }
 
 std::filesystem::path DataFolder::ExecutableFolder() {

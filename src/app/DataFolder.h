@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,9 +14,13 @@ public:
     static void SetPath(const std::filesystem::path& path);
     // $XDG_DATA_HOME/Qopra, or ~/.local/share/Qopra.
     static std::filesystem::path Locate();
-    // Copies the installed defaults into a folder that does not exist yet; true when the folder exists
-    // afterwards.
+    // Copies the installed defaults into a folder that does not exist yet, private to the user; true
+    // when the folder exists afterwards.
     static bool Provision(const std::filesystem::path& folder, const std::filesystem::path& defaults);
+    // A folder that other users could enter (one made by an older version) is closed to them, with
+    // everything in it: group and other permissions are taken from every folder and file below it,
+    // links excepted. How many entries were changed; none when the folder was private already.
+    static std::size_t MakePrivate(const std::filesystem::path& folder);
     // share/qopra beside the executable's bin folder.
     static std::filesystem::path InstalledDefaults();
     static std::filesystem::path ExecutableFolder();

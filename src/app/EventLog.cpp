@@ -80,13 +80,14 @@ void EventLog::WriteMessage(std::string_view message) {
         return;
     }
     // The file is held open only while this one line is written, so it is always complete on disk.
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         return;
     }
     const auto tick = static_cast<std::int32_t>(TickCount());
     std::string line = std::to_string(tick) + " - " + TimeOfDay() + " ";
-    line += Utf8ToLatin1Lossy(Utf8Prefix(message, kMessageLimit));
+    // Names and texts from devices and drives go into messages: none of them may start a line of its own.
+    line += Utf8ToLatin1Lossy(Utf8Prefix(EscapeControlCharacters(message), kMessageLimit));
     line += '\n';
     WriteAll(fd, line);
     ::close(fd);

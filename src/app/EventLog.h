@@ -22,8 +22,9 @@ public:
 
     void SetFileName(const std::filesystem::path& path);
     std::filesystem::path FileName() const;
-    // Appends "<tick> - HH:MM:SS <message>\n"; the message is cut to kMessageLimit characters and
-    // characters above code 255 are written as "?".
+    // Appends "<tick> - HH:MM:SS <message>\n"; control characters of the message are written out
+    // (EscapeControlCharacters), it is cut to kMessageLimit characters and characters above code 255
+    // are written as "?". The file is private to the user.
     void WriteMessage(std::string_view message);
 
 private:

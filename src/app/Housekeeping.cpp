@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <signal.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <thread>
 #include <unistd.h>
@@ -22,6 +23,22 @@ constexpr std::chrono::milliseconds kTerminationPoll{10};
 constexpr std::filesystem::perms kNormalPermissions =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
     std::filesystem::perms::group_read | std::filesystem::perms::others_read;
+
+// The autostart entry and the folders made for it are readable as desktops expect such files to be,
+// whatever the program's own (private) umask.
+constexpr mode_t kPublicFileMode = 0644;
+constexpr mode_t kPublicFolderMode = 0755;
+
+void MakePublicFolders(const std::filesystem::path& folder) {
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error)) {
+        return;
+    }
+    MakePublicFolders(folder.parent_path());
+    if (::mkdir(folder.c_str(), kPublicFolderMode) == 0) {
+        ::chmod(folder.c_str(), kPublicFolderMode);
+    }
+}
 
 bool Exists(const std::filesystem::path& path) {
     std::error_code error;
@@ -237,10 +254,8 @@ bool Housekeeping::RemoveNewAutoStartup() {
 bool Housekeeping::MakeUserFolder(const char* failureText) const {
     std::error_code error;
     const std::filesystem::path folder = paths.UserAutostartFolder();
-    if (!folder.empty()) {
-        std::filesystem::create_directories(folder, error);
-    }
-    if (folder.empty() || error || !std::filesystem::is_directory(folder, error)) {
+    MakePublicFolders(folder);
+    if (folder.empty() || !std::filesystem::is_directory(folder, error)) {
         EventLog::Write("%s", failureText);
         return false;
     }
@@ -249,7 +264,8 @@ bool Housekeeping::MakeUserFolder(const char* failureText) const {
 
 bool Housekeeping::WriteUserEntry(bool hidden) {
     const std::optional<std::string> entry = DesktopEntry::AutostartText(paths.programFile, hidden);
-    if (!entry || !WriteFileAtomically(paths.UserAutostartFolder() / kNewEntryName, *entry)) {
+    if (!entry ||
+        !WriteFileAtomically(paths.UserAutostartFolder() / kNewEntryName, *entry, kPublicFileMode)) {
         messages.Show("Failed to set autorun");
         return false;
     }

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "platform/Unicode.h"
+
 namespace {
 
 bool WriteAll(int fd, const std::string& text) {
@@ -48,7 +50,9 @@ StdoutTraceSink::~StdoutTraceSink() {
     }
 }
 
-void StdoutTraceSink::TraceLine(const std::string& line) {
+void StdoutTraceSink::TraceLine(const std::string& text) {
+    // What devices send is traced: none of it may start a journal line of its own.
+    const std::string line = EscapeControlCharacters(text);
     std::lock_guard guard(queue->lock);
     if (queue->broken || queue->bytes + line.size() + 1 > kQueueLimitBytes) {
         ++queue->dropped;

@@ -10,7 +10,8 @@
 
 #include "app/ITraceSink.h"
 
-// The trace of the headless service: one line per trace line on standard output. The network threads
+// The trace of the headless service: one line per trace line on standard output, its control
+// characters written out (EscapeControlCharacters). The network threads
 // only queue their lines; a thread of its own writes them, so a reader that is slow, stuck or gone
 // never holds up a device. When the queue is full, lines are dropped and the count is written later.
 class StdoutTraceSink : public ITraceSink {

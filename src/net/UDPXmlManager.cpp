@@ -49,11 +49,15 @@ void UDPXmlManager::ForgetSettledLocked(DeviceConnector::Clock::time_point now) 
 }
 
 void UDPXmlManager::AttemptEnded(int fd, const std::string& address) {
-    tcpManager->ConnectionAttemptEnded(fd, address);
-    std::lock_guard guard(lock);
-    if (auto found = senders.find(address); found != senders.end()) {
-        found->second.pending = false;
+    // Over before the device hears of it: a datagram it sends once it has its printer list is a new
+    // request, not this one.
+    {
+        std::lock_guard guard(lock);
+        if (auto found = senders.find(address); found != senders.end()) {
+            found->second.pending = false;
+        }
     }
+    tcpManager->ConnectionAttemptEnded(fd, address);
 }
 
 void UDPXmlManager::Stop() {

@@ -2,24 +2,37 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+namespace {
+
+// What open() would give a new file: 0666 less the process's umask, which is read from /proc because
+// umask() cannot read it without changing it for every thread meanwhile.
+mode_t NewFileMode() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Umask:", 0) == 0) {
+            return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+        }
+    }
+    return 0600;
+}
+
+} // namespace
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::optional<mode_t> newFileMode) {
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {
         return false;
     }
-    // Keep the permissions of the file being replaced.
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        ::fchmod(fd, old.st_mode & 07777);
-    } else {
-        ::fchmod(fd, 0644);
-    }
+    ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : newFileMode.value_or(NewFileMode()));
     bool ok = true;
     std::size_t done = 0;
     while (ok && done < bytes.size()) {

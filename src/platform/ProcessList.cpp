@@ -4,6 +4,7 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string_view>
 
 namespace {
@@ -40,6 +41,23 @@ char ProcessState(pid_t pid) {
 
 std::string ProcessName(pid_t pid) {
     return FirstLine(kProcFolder / std::to_string(pid) / "comm");
+}
+
+std::optional<uid_t> ProcessUser(pid_t pid) {
+    // "Uid:" then the real, effective, saved and file-system user ids.
+    std::ifstream status(kProcFolder / std::to_string(pid) / "status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Uid:", 0) == 0) {
+            std::istringstream ids(line.substr(4));
+            uid_t real = 0;
+            uid_t effective = 0;
+            if (ids >> real >> effective) {
+                return effective;
+            }
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<RunningProcess> ListRunningProcesses() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -16,3 +17,5 @@ struct RunningProcess {
 std::vector<RunningProcess> ListRunningProcesses();
 // The short name of one process; empty when it is gone or cannot be read.
 std::string ProcessName(pid_t pid);
+// The user whose rights a process has (its effective user id); nothing when it is gone.
+std::optional<uid_t> ProcessUser(pid_t pid);

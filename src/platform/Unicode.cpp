@@ -1,5 +1,7 @@
 #include "platform/Unicode.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -124,6 +126,37 @@ std::string Utf8ToLatin1Lossy(std::string_view utf8) {
     for (std::size_t pos = 0; pos < utf8.size();) {
         const char32_t c = DecodeOne(utf8, pos);
         out.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    }
+    return out;
+}
+
+std::string EscapeControlCharacters(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    const auto hex = [&out](const char* format, unsigned value) {
+        char text[8];
+        std::snprintf(text, sizeof text, format, value);
+        out += text;
+    };
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const std::size_t start = pos;
+        const char32_t c = DecodeOne(utf8, pos);
+        const bool malformed = c == kReplacement && pos - start == 1;
+        if (malformed) {
+            hex("\\x%02x", static_cast<unsigned char>(utf8[start]));
+        } else if (c == U'\n') {
+            out += "\\n";
+        } else if (c == U'\r') {
+            out += "\\r";
+        } else if (c == U'\t') {
+            out += "\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            hex("\\x%02x", static_cast<unsigned>(c));
+        } else if (c == 0x2028 || c == 0x2029) {
+            hex("\\u%04x", static_cast<unsigned>(c));
+        } else {
+            out.append(utf8.substr(start, pos - start));
+        }
     }
     return out;
 }

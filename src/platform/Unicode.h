@@ -18,6 +18,11 @@ std::string Utf8ToLatin1Lossy(std::string_view utf8);
 std::size_t Utf8Length(std::string_view utf8);
 std::string Utf8Prefix(std::string_view utf8, std::size_t count);
 
+// The text with every control character written out (\n, \r, \t, \x1b, \x85), the line and paragraph
+// separators as \u2028 and \u2029, and bytes that are no UTF-8 as \xNN: a text from outside stays on
+// the one line it is written on, and cannot move a terminal's cursor.
+std::string EscapeControlCharacters(std::string_view utf8);
+
 // Upper-cases the ASCII letters a to z only, as the name comparisons of the protocol do.
 std::string AsciiUpper(std::string_view text);
 std::string AsciiLower(std::string_view text);

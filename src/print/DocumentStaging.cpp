@@ -37,7 +37,7 @@
 namespace {
 
 constexpr std::size_t kDateBufferSize = 1024;
-constexpr mode_t kReceivedFileMode = 0644;
+constexpr mode_t kReceivedFileMode = 0600;
 // The Base64 text is decoded and written in pieces this long.
 constexpr std::size_t kDecodePiece = 1024 * 1024;
 // Enough for every request of one millisecond to get a folder of its own.

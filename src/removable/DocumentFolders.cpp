@@ -83,7 +83,18 @@ void DocumentFolders::ScanDocumentFolders(std::vector<RemovableDocument>& list,
                                           std::vector<RemovableDocument>& second) const {
     list.clear();
     second.clear();
+    ScanDocumentFolders([&](RemovableDocument record) {
+        list.push_back(record);
+        second.push_back(std::move(record));
+    });
+}
+
+void DocumentFolders::ScanDocumentFolders(const std::function<void(RemovableDocument)>& found,
+                                          const std::stop_token& stop) const {
     for (const std::filesystem::path& drive : ListRemovableDrives()) {
+        if (stop.stop_requested()) {
+            return;
+        }
         const std::filesystem::path root = FindEntry(drive, kDocumentRootName);
         if (!Exists(root)) {
             EventLog::Write("[WARNING] Can't find path %s", root.c_str());
@@ -96,13 +107,15 @@ void DocumentFolders::ScanDocumentFolders(std::vector<RemovableDocument>& list,
         std::error_code error;
         for (std::filesystem::directory_iterator it(root, error), end; !error && it != end;
              it.increment(error)) {
+            if (stop.stop_requested()) {
+                return;
+            }
             if (!IsRealDirectory(it->path())) {
                 continue;
             }
             RemovableDocument record;
             ReadDocumentInfo(it->path(), record);
-            list.push_back(record);
-            second.push_back(std::move(record));
+            found(std::move(record));
         }
     }
 }

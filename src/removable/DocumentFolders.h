@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,10 @@ public:
     // Empties both lists and fills them with one record per document folder on every removable drive.
     void ScanDocumentFolders(std::vector<RemovableDocument>& list,
                              std::vector<RemovableDocument>& second) const;
+    // The same records, each handed to `found` as soon as its description file has been read; a stop
+    // requested meanwhile ends the scan before the next document folder.
+    void ScanDocumentFolders(const std::function<void(RemovableDocument)>& found,
+                             const std::stop_token& stop = {}) const;
     // Fills the record from the folder's description file, adding `printed` = "0" to a file without it.
     static void ReadDocumentInfo(const std::filesystem::path& folder, RemovableDocument& record);
     // Sets `printed` to "1" in the description file of the record whose document path equals `documentPath`

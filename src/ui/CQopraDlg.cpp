@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <algorithm>
 #include <filesystem>
@@ -25,6 +24,7 @@
 #include "app/gui/CTraceDlg.h"
 #include "app/gui/TraceWindowSink.h"
 #include "archive/gui/CHistoryDlg.h"
+#include "archive/gui/ConfinedBrowserProfile.h"
 #include "config/AppSettings.h"
 #include "config/gui/CSettingsDlg.h"
 #include "config/gui/LocalizedText.h"
@@ -84,6 +84,8 @@ CQopraDlg::CQopraDlg(Parts parts, QWidget* parent)
 
 CQopraDlg::~CQopraDlg() {
     Shutdown();
+    delete view;
+    view = nullptr;
     qApp->removeEventFilter(keySequence.get());
     qApp->removeEventFilter(this);
     tray->DeleteTrayIcon();
@@ -93,14 +95,10 @@ QWebEngineView& CQopraDlg::View() {
     // Made when there is first something to show: until then the browser engine and its processes
     // (some 80 MB) are not started at all.
     if (view == nullptr) {
-        view = new QWebEngineView(viewArea);
+        // The view shows documents that came from the network or a drive: confined like the print page.
+        browser = std::make_unique<ConfinedBrowserProfile>();
+        view = browser->MakeView(viewArea);
         view->setAccessibleName(Text(kTitleText, "Wi-Fi print service"));
-        // The view shows documents that came from the network or a drive: no scripts. PDF documents
-        // are shown by the built-in viewer.
-        QWebEngineSettings* settings = view->settings();
-        settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-        settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
-        settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
         connect(view, &QWebEngineView::loadFinished, this, &CQopraDlg::OnLoadFinished);
         viewArea->layout()->addWidget(view);
         view->setZoomFactor(zoom / 100.0);
@@ -253,11 +251,16 @@ void CQopraDlg::OnVolumeArrived(const std::filesystem::path& mountPoint) {
 void CQopraDlg::OnVolumeRemoved(const std::filesystem::path& mountPoint) {
     EventLog::Write("WM_DEVICECHANGE --> Removed, Drive: %s", mountPoint.c_str());
     if (documentsWindow) {
-        documentsWindow->RefreshDocumentList();
         // The drive took its documents along: an empty list has nothing left to offer.
-        if (documentsWindow->RowCount() == 0) {
-            documentsWindow->hide();
-        }
+        connect(
+            documentsWindow.get(), &DlgUSBPrints::documentListFilled, this,
+            [this] {
+                if (documentsWindow->RowCount() == 0) {
+                    documentsWindow->hide();
+                }
+            },
+            Qt::SingleShotConnection);
+        documentsWindow->RefreshDocumentList();
     }
 }
 
@@ -379,7 +382,9 @@ void CQopraDlg::PreviewPenDriveDocument(const QString& path) {
 }
 
 void CQopraDlg::Navigate(const QString& location) {
-    View().load(QUrl::fromLocalFile(location));
+    QWebEngineView& shown = View();
+    browser->ConfineTo(std::filesystem::path(location.toStdString()).parent_path());
+    shown.load(QUrl::fromLocalFile(location));
 }
 
 void CQopraDlg::ShowWaitingPage(bool refresh) {

@@ -11,6 +11,7 @@
 #include <string>
 
 class CHistoryDlg;
+class ConfinedBrowserProfile;
 class CSettingsDlg;
 class CTraceDlg;
 class DlgUSBPrints;
@@ -134,6 +135,8 @@ private:
 
     Parts parts;
     QWidget* viewArea = nullptr;
+    // The view goes before its profile (the destructor sees to it).
+    std::unique_ptr<ConfinedBrowserProfile> browser;
     QWebEngineView* view = nullptr;
     QPushButton* traceButton = nullptr;
     QPushButton* exitButton = nullptr;

@@ -2,11 +2,13 @@
 
 #include <regex>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 #include "app/EventLog.h"
 #include "app/UTF16File.h"
+#include "platform/Unicode.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
 
@@ -33,6 +35,36 @@ TEST(EventLogFormat, LongMessageIsCutAndWideCharactersBecomeQuestionMarks) {
     EXPECT_EQ(first, std::string(EventLog::kMessageLimit, 'x'));
     // The line is complete: Latin-1 characters as their byte, anything else as "?".
     EXPECT_NE(lines[1].find("caf\xE9 ? ? end"), std::string::npos) << lines[1];
+}
+
+// A printer, file or entry name from a device with line breaks in it must not write lines of its own
+// into the log (the trace sinks use the same escaping; the end-to-end test sees both).
+TEST(EventLogFormat, TextsFromOutsideStayOnTheirLine) {
+    const std::string forged = "Job 1: a.pdf\n1234567 - 13:00:00 FORGED Job 99: payroll.pdf\r\x1b[2J";
+    const std::string written = "Job 1: a.pdf\\n1234567 - 13:00:00 FORGED Job 99: payroll.pdf\\r\\x1b[2J";
+    EXPECT_EQ(EscapeControlCharacters(forged), written);
+    // C1 controls (NEL), separators, a NUL and bytes that are no UTF-8 are written out; tabs too;
+    // ordinary text of any script is left alone.
+    EXPECT_EQ(EscapeControlCharacters(std::string("a\tb\xC2\x85"
+                                                  "c\xE2\x80\xA8"
+                                                  "d\0e\xFF\x7F",
+                                                  14)),
+              "a\\tb\\x85c\\u2028d\\x00e\\xff\\x7f");
+    EXPECT_EQ(EscapeControlCharacters("caf\xC3\xA9 \xE4\xB8\xAD \\n"), "caf\xC3\xA9 \xE4\xB8\xAD \\n");
+
+    TempDir dir;
+    EventLog log;
+    log.SetFileName(dir / "qopra.log");
+    log.WriteMessage(forged);
+    log.WriteMessage("caf\xC3\xA9\xC2\x85");
+    const auto lines = SplitLines(ReadFileBytes(dir / "qopra.log"));
+    ASSERT_EQ(lines.size(), 2u) << ReadFileBytes(dir / "qopra.log");
+    EXPECT_TRUE(lines[0].ends_with(" " + written)) << lines[0];
+    EXPECT_TRUE(lines[1].ends_with(" caf\xE9\\x85")) << lines[1];
+    // Only its user may read what the log says of the documents.
+    struct stat info {};
+    ASSERT_EQ(::stat((dir / "qopra.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 TEST(EventLogFile, DeletedFileIsCreatedAgainAndEmptyNameWritesNothing) {

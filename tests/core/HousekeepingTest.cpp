@@ -205,7 +205,10 @@ TEST_F(HousekeepingTest, AutostartEntryIsTheUsersOwnValidAndHidesAMachineWideOne
     elevation.userId = 1000;
     Housekeeping housekeeping = Make();
     EXPECT_FALSE(housekeeping.CheckNewAutoStartup());
+    // The program keeps its own files private; the entry and its folders are readable as desktops expect.
+    const mode_t umask = ::umask(077);
     EXPECT_TRUE(housekeeping.SetNewAutoStartup());
+    ::umask(umask);
     EXPECT_TRUE(housekeeping.CheckNewAutoStartup());
     EXPECT_FALSE(housekeeping.CheckAutoStartup());
 
@@ -218,6 +221,8 @@ TEST_F(HousekeepingTest, AutostartEntryIsTheUsersOwnValidAndHidesAMachineWideOne
     struct stat mode {};
     ASSERT_EQ(stat(entry.c_str(), &mode), 0);
     EXPECT_EQ(mode.st_mode & 0777, 0644u);
+    ASSERT_EQ(stat(paths.UserAutostartFolder().c_str(), &mode), 0);
+    EXPECT_EQ(mode.st_mode & 0777, 0755u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(paths.UserAutostartFolder()),
                             std::filesystem::directory_iterator()),
               1);

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -249,6 +250,40 @@ public:
 
 private:
     Fd socket;
+};
+
+// Devices whose connections hang, as forged senders' do: each host listens on `port` with a full
+// queue, so a connection to it neither succeeds nor fails until its time limit. Each has its datagram
+// socket. Hosts are 127.<first>.<i / 200>.<1 + i % 200>.
+class HangingDevices {
+public:
+    HangingDevices(int count, int first, std::uint16_t port) {
+        for (int i = 0; i < count; ++i) {
+            const std::string address = "127." + std::to_string(first) + "." + std::to_string(i / 200) + "." +
+                                        std::to_string(1 + i % 200);
+            Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            sockaddr_in target = MakeAddress(address, port);
+            Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            if (bind(listener.Get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 ||
+                listen(listener.Get(), 0) != 0 ||
+                connect(filler.Get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+                ready = false;
+                continue;
+            }
+            listeners.push_back(std::move(listener));
+            fillers.push_back(std::move(filler));
+            senders.push_back(std::make_unique<DatagramSender>(address));
+        }
+    }
+    // Every device could be set up.
+    bool Ready() const { return ready; }
+    std::vector<std::unique_ptr<DatagramSender>>& Senders() { return senders; }
+
+private:
+    bool ready = true;
+    std::vector<Fd> listeners;
+    std::vector<Fd> fillers;
+    std::vector<std::unique_ptr<DatagramSender>> senders;
 };
 
 } // namespace nettest

@@ -192,27 +192,13 @@ TEST_F(DiscoveryTest, DeviceHeardAgainTooSoonIsConnectedOnceTheSecondIsOver) {
 TEST_F(DiscoveryTest, DevicesThatNeverAnswerDoNotHoldUpAWellBehavedOne) {
     // A hundred senders whose connections hang: each listens with a full queue, so the server's
     // connect neither succeeds nor fails until its time limit.
-    constexpr int kHanging = 100;
-    std::vector<Fd> listeners;
-    std::vector<Fd> fillers;
-    std::vector<DatagramSender> senders;
-    for (int i = 1; i <= kHanging; ++i) {
-        const std::string host = "127.0.1." + std::to_string(i);
-        Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address = MakeAddress(host, device.Port());
-        ASSERT_EQ(bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(listen(listener.Get(), 0), 0);
-        Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        ASSERT_EQ(connect(filler.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        listeners.push_back(std::move(listener));
-        fillers.push_back(std::move(filler));
-        senders.emplace_back(host);
-    }
+    HangingDevices hanging(100, 1, device.Port());
+    ASSERT_TRUE(hanging.Ready());
     // Five datagrams a second from each while the well-behaved device asks once, in the middle.
     DatagramSender pad("127.0.0.2");
     for (int round = 0; round < 10; ++round) {
-        for (DatagramSender& sender : senders) {
-            sender.Send(port, "hang");
+        for (auto& sender : hanging.Senders()) {
+            sender->Send(port, "hang");
         }
         if (round == 5) {
             ASSERT_TRUE(pad.Send(port, "hello"));
@@ -223,7 +209,7 @@ TEST_F(DiscoveryTest, DevicesThatNeverAnswerDoNotHoldUpAWellBehavedOne) {
     ASSERT_TRUE(connection.ReadMessage().has_value());
     ASSERT_TRUE(trace.WaitFor(" successfully connected with 127.0.0.2"));
     for (const std::string& line : trace.Lines()) {
-        EXPECT_EQ(line.find("successfully connected with 127.0.1."), std::string::npos) << line;
+        EXPECT_EQ(line.find("successfully connected with 127.1.0."), std::string::npos) << line;
     }
 }
 
@@ -231,27 +217,14 @@ TEST_F(DiscoveryTest, AFullTableOfHangingAttemptsNeverShutsOutARealDevice) {
     // Senders whose connections hang (as forged source addresses do: nobody answers the SYN), more
     // of them each second than the table of attempts holds, while a real device announces itself
     // once a second.
-    constexpr int kHanging = 300;
-    std::vector<Fd> listeners;
-    std::vector<Fd> fillers;
-    std::vector<DatagramSender> senders;
-    for (int i = 0; i < kHanging; ++i) {
-        const std::string host = "127.0." + std::to_string(10 + i / 200) + "." + std::to_string(1 + i % 200);
-        Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address = MakeAddress(host, device.Port());
-        ASSERT_EQ(bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(listen(listener.Get(), 0), 0);
-        Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        ASSERT_EQ(connect(filler.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        listeners.push_back(std::move(listener));
-        fillers.push_back(std::move(filler));
-        senders.emplace_back(host);
-    }
+    HangingDevices hanging(300, 10, device.Port());
+    ASSERT_TRUE(hanging.Ready());
+    auto& senders = hanging.Senders();
     std::atomic<bool> forging = true;
     std::thread forger([&] {
         // 300 a second, spread over the second as a flooding host sends them.
         for (std::size_t i = 0; forging; ++i) {
-            senders[i % senders.size()].Send(port, "forged");
+            senders[i % senders.size()]->Send(port, "forged");
             std::this_thread::sleep_for(std::chrono::microseconds(3333));
         }
     });

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QPrinter>
@@ -26,6 +27,7 @@
 #include "gui/SettingsWindowApplication.h"
 #include "platform/Unicode.h"
 #include "removable/DocumentFolders.h"
+#include "removable/DocumentScan.h"
 #include "removable/gui/DlgUSBPrints.h"
 #include "support/AnsweredDialogs.h"
 #include "support/DriveDocuments.h"
@@ -126,7 +128,16 @@ protected:
             language, DlgUSBPrints::Parts{printDialog, messages, question, controller.get(), sources});
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        WaitForList();
         return *window;
+    }
+    // The drives are read on a worker: the list is complete once its scan is over.
+    void WaitForList() const {
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !window->Scanning(); }, kWaitMs));
+    }
+    void Refresh() const {
+        window->RefreshDocumentList();
+        WaitForList();
     }
 
     QTableWidget* List() const { return window->findChild<QTableWidget*>("documentList"); }
@@ -257,7 +268,7 @@ TEST_P(DocumentsWindowTest, RowsTextsTicksAndPreviewFollowTheDrives) {
     EXPECT_FALSE(shown.isVisible());
     // A description that names no file of its folder has nothing to show.
     shown.show();
-    shown.RefreshDocumentList();
+    Refresh();
     EXPECT_FALSE(preview->isEnabled()) << "a fresh list has no ticks";
     Tick("Escaping");
     shown.Preview();
@@ -271,7 +282,7 @@ TEST_P(DocumentsWindowTest, RowsTextsTicksAndPreviewFollowTheDrives) {
     EXPECT_TRUE(WindowPlacement::Stored(DlgUSBPrints::kPlacementSection).has_value());
     // The drive goes: the refresh the main window asks for empties the list.
     ASSERT_TRUE(stick.Unmount());
-    shown.RefreshDocumentList();
+    Refresh();
     EXPECT_EQ(List()->rowCount() + shown.RowCount(), 0);
     // Nothing left to print, preview or delete.
     EXPECT_FALSE(Button("printButton")->isEnabled() || Button("deleteButton")->isEnabled() ||
@@ -432,6 +443,7 @@ TEST_P(DocumentsWindowTest, DeleteRemovesTheTickedFoldersAfterTheQuestionAndNoth
     List()->setFocus();
     QTest::keyClick(List(), Qt::Key_Delete);
     EXPECT_EQ(question.texts.size(), 2u);
+    WaitForList();
     EXPECT_FALSE(fs::exists(html) || fs::exists(pdf));
     EXPECT_TRUE(fs::exists(text / "printinfo.xml"));
     ASSERT_EQ(List()->rowCount(), 1);
@@ -448,26 +460,75 @@ TEST_P(DocumentsWindowTest, DeleteRemovesTheTickedFoldersAfterTheQuestionAndNoth
     fs::create_directory_symlink(dir / "outside" / "folder", text / "linked-folder");
     fs::create_symlink(dir / "outside" / "folder" / "keep.txt", text / "linked-file");
     const fs::path victim = Add(stick, "DOC5", {"Pad", "Victim", "v.htm", "", "1", "0", "v"});
-    shown.RefreshDocumentList();
+    Refresh();
     fs::rename(victim, stick.MountPoint() / "moved");
     fs::create_directory_symlink(stick.MountPoint() / "moved", victim);
     TickAll();
     QTest::mouseClick(Button("deleteButton"), Qt::LeftButton);
+    WaitForList();
     EXPECT_FALSE(fs::exists(fs::symlink_status(text)) || fs::exists(fs::symlink_status(victim)));
     EXPECT_EQ(ReadFileBytes(dir / "outside" / "folder" / "keep.txt"), "keep");
     EXPECT_EQ(ReadFileBytes(stick.MountPoint() / "moved" / "v.htm"), "v");
 
     // A document root that became a link since the listing leads nowhere: nothing is removed.
     const fs::path last = Add(stick, "DOC6", {"Pad", "Last", "l.htm", "", "1", "0", "l"});
-    shown.RefreshDocumentList();
+    Refresh();
     fs::rename(stick.MountPoint() / "Ferrulo", stick.MountPoint() / "elsewhere");
     fs::create_directory_symlink(stick.MountPoint() / "elsewhere", stick.MountPoint() / "Ferrulo");
     TickAll();
     QTest::mouseClick(Button("deleteButton"), Qt::LeftButton);
+    WaitForList();
     EXPECT_EQ(ReadFileBytes(stick.MountPoint() / "elsewhere" / "DOC6" / "l.htm"), "l");
     EXPECT_TRUE(Logged("[WARNING] " + last.string() +
                        " is not a document folder of a removable drive and is not removed"));
     EXPECT_FALSE(Logged("Delete folder: " + last.string()));
+}
+
+// A big pen drive held the GUI thread while its description files were read (a network print waited
+// seconds for it): the drives are read on a worker, the rows come in batches as they are read, and a
+// refresh or the end of the window in the middle of a scan leaves one whole list or nothing.
+TEST_P(DocumentsWindowTest, DrivesAreReadOnAWorkerAndTheRowsComeAsTheyAreRead) {
+    constexpr int kFolders = static_cast<int>(DocumentScan::kBatchSize) + 20; // more than one batch
+    MountedVolume& stick = Mount("stick");
+    // One description without the printed mark, which the scan adds (written once: the FUSE FAT
+    // driver mishandles files rewritten in place).
+    const fs::path unmarked = stick.MountPoint() / "Ferrulo" / "DOC7";
+    for (int n = 0; n < kFolders; ++n) {
+        if (n != 7) {
+            Add(stick, "DOC" + std::to_string(n),
+                {"Pad", "Document " + std::to_string(n), "d.pdf", "", "1", "1", "x"});
+        }
+    }
+    fs::create_directories(unmarked);
+    WriteFileBytes(unmarked / "printinfo.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<document>\r\n"
+                                               "<description>Unmarked</description>\r\n<filename>d.pdf"
+                                               "</filename>\r\n</document>\r\n");
+
+    window = std::make_unique<DlgUSBPrints>(
+        kEnglish, DlgUSBPrints::Parts{printDialog, messages, question, controller.get(), sources});
+    EXPECT_EQ(window->RowCount(), 0) << "the window was made without waiting for the drive";
+    EXPECT_TRUE(window->Scanning());
+    QSignalSpy inserted(List()->model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy filled(window.get(), &DlgUSBPrints::documentListFilled);
+    ASSERT_TRUE(filled.wait(kWaitMs));
+    EXPECT_FALSE(window->Scanning());
+    EXPECT_EQ(window->RowCount(), kFolders);
+    EXPECT_EQ(List()->rowCount(), kFolders);
+    EXPECT_GE(inserted.count(), 2) << "the rows came in batches";
+    EXPECT_EQ(Cell(RowOf("Unmarked"), DlgUSBPrints::kStatusColumn), "Not printed");
+    EXPECT_EQ(PrintedMark(unmarked), "0");
+
+    // Refreshes one upon the other: the last one's list, once.
+    window->RefreshDocumentList();
+    window->RefreshDocumentList();
+    EXPECT_EQ(window->RowCount(), 0);
+    WaitForList();
+    EXPECT_EQ(window->RowCount(), kFolders);
+    EXPECT_EQ(filled.count(), 2);
+    // The window goes while it reads the drive: its worker ends with it.
+    window->RefreshDocumentList();
+    window.reset();
+    QCoreApplication::processEvents();
 }
 
 INSTANTIATE_TEST_SUITE_P(PenDrives, DocumentsWindowTest,

@@ -1,17 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPageLayout>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfDocument>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 #include <algorithm>
 #include <arpa/inet.h>
+#include <functional>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -370,6 +377,76 @@ TEST_F(MainWindowTest, TraceAndHistoryWindowsAndThePlacementOfTheMainWindow) {
     EXPECT_EQ(again.geometry(), placed);
 }
 
+// A document from the network or a pen drive names a file of the user's in a frame: whichever way it
+// reaches the view, the file is neither shown nor printed; the document's own files and the waiting
+// page still show.
+TEST_F(MainWindowTest, TheViewShowsNothingOutsideTheFolderOfTheDocumentShown) {
+    CQopraDlg& main = Start();
+    const std::filesystem::path secret = dir / "home" / "contract.htm";
+    std::filesystem::create_directories(secret.parent_path());
+    WriteFileBytes(secret, "<html><body>SECRET-TEXT</body></html>");
+    // What the view shows, as its Print button would put it on paper.
+    const auto shownText = [&]() -> std::string {
+        std::optional<QByteArray> pdf;
+        main.View().page()->printToPdf([&](const QByteArray& bytes) { pdf = bytes; },
+                                       QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, {}));
+        if (!QTest::qWaitFor([&] { return pdf.has_value(); }, 20000)) {
+            return "(nothing rendered)";
+        }
+        QBuffer buffer(&*pdf);
+        buffer.open(QIODevice::ReadOnly);
+        QPdfDocument document;
+        document.load(&buffer);
+        QString text;
+        for (int page = 0; page < document.pageCount(); ++page) {
+            text += document.getAllText(page).text();
+        }
+        return text.toStdString();
+    };
+    const auto hostile = [&](const std::filesystem::path& folder) {
+        std::filesystem::create_directories(folder);
+        WriteFileBytes(folder / "own.htm", "<html><body>OWN-TEXT</body></html>");
+        WriteFileBytes(folder / "page.htm",
+                       "<html><body><h1>PAGE-TEXT</h1><iframe src=\"own.htm\"></iframe>"
+                       "<iframe src=\"file://" +
+                           secret.string() +
+                           "\"></iframe><iframe src=\"../../home/contract.htm\"></iframe>"
+                           "</body></html>");
+        return folder / "page.htm";
+    };
+    const std::filesystem::path network = hostile(dir / "data" / "pf");
+    const std::filesystem::path kept = hostile(dir / "data" / "1a2b3c");
+    const std::filesystem::path drive = hostile(dir / "media" / "STICK" / "Ferrulo" / "DOC1");
+    const std::vector<std::pair<const char*, std::function<void()>>> roads = {
+        {"network document", [&] { emit controller->navigateRequested(QString::fromStdString(network)); }},
+        {"history preview",
+         [&] {
+             PrintJobRecord record;
+             record.workingFolder = kept.parent_path().string();
+             record.documentName = "page.htm";
+             main.ShowDocument(record);
+         }},
+        {"pen-drive preview", [&] { main.PreviewPenDriveDocument(QString::fromStdString(drive)); }},
+    };
+    for (const auto& [road, show] : roads) {
+        QSignalSpy loaded(&main.View(), &QWebEngineView::loadFinished);
+        show();
+        ASSERT_TRUE(loaded.wait(20000)) << road;
+        const std::string text = shownText();
+        EXPECT_NE(text.find("PAGE-TEXT"), std::string::npos) << road << ": " << text;
+        EXPECT_NE(text.find("OWN-TEXT"), std::string::npos) << road << ": its own folder loads: " << text;
+        EXPECT_EQ(text.find("SECRET-TEXT"), std::string::npos) << road << ": " << text;
+    }
+    const std::string log = ReadFileBytes(dir / "qopra.log");
+    EXPECT_NE(log.find("[WARNING] Refused file://" + secret.string()), std::string::npos) << log;
+
+    QSignalSpy loaded(&main.View(), &QWebEngineView::loadFinished);
+    emit controller->waitingPageRequested(false);
+    ASSERT_TRUE(loaded.wait(20000));
+    EXPECT_TRUE(loaded.at(0).at(0).toBool());
+    EXPECT_NE(shownText().find("waiting"), std::string::npos);
+}
+
 TEST_F(MainWindowTest, PrintersChosenInTheSettingsAreOfferedAtOnceOnTheNewPort) {
     if (std::getenv("CUPS_SERVER") == nullptr) {
         GTEST_SKIP() << "no test spooler";
@@ -450,8 +527,9 @@ TEST_F(MainWindowTest, APenDrivePluggedInShowsItsDocumentsWhichPrintWithTheirCop
     const std::filesystem::path pdf = drive / "Ferrulo" / "DOC2";
     const std::filesystem::path text = drive / "Ferrulo" / "DOC3";
     QTRY_VERIFY_WITH_TIMEOUT(documents.isVisible(), 10000);
+    // The drive is read on a worker: the rows follow.
+    QTRY_COMPARE_WITH_TIMEOUT(documents.RowCount(), 3, 20000);
     EXPECT_TRUE(DocumentFolders::removableDrivePresent);
-    ASSERT_EQ(documents.RowCount(), 3);
     const std::vector<std::string> log = LogMessages(dir / "qopra.log");
     EXPECT_NE(std::find(log.begin(), log.end(), "WM_DEVICECHANGE --> Inserted, Drive: " + drive.string()),
               log.end());
@@ -510,10 +588,11 @@ TEST_F(MainWindowTest, APenDrivePluggedInShowsItsDocumentsWhichPrintWithTheirCop
     tick("Notes");
     QTest::mouseClick(documents.findChild<QPushButton*>("deleteButton"), Qt::LeftButton);
     EXPECT_FALSE(std::filesystem::exists(text));
-    EXPECT_EQ(documents.RowCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(documents.RowCount(), 2, 20000);
     ASSERT_TRUE(stick.Unmount());
     // The drive took its documents along: the window, with nothing left to offer, goes.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return documents.RowCount() == 0 && !documents.isVisible(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return documents.RowCount() == 0 && !documents.Scanning() && !documents.isVisible(); }, 10000));
     EXPECT_FALSE(DocumentFolders::removableDrivePresent);
     const std::vector<std::string> after = LogMessages(dir / "qopra.log");
     EXPECT_NE(std::find(after.begin(), after.end(), "WM_DEVICECHANGE --> Removed, Drive: " + drive.string()),

@@ -108,6 +108,11 @@ TEST_F(TraceWindowTest, LinesFromOtherThreadsWhileHiddenAreAllThereInOrderWhenTh
         spoolertest::WaitFor([&] { return Lines(window).back().endsWith(" > at the end"); }, kWaitMs));
     EXPECT_TRUE(NewestLineShown(window));
     EXPECT_EQ(window.LineCount(), 3002);
+    // A line break or separator a device sent stays on its line, written out.
+    LogManager::Trace("receive [Office\n12:00:00 > FORGED\xE2\x80\xA9]", &sink);
+    ASSERT_TRUE(spoolertest::WaitFor([&] { return window.LineCount() == 3003; }, kWaitMs));
+    EXPECT_TRUE(Lines(window).back().endsWith(" > receive [Office\\n12:00:00 > FORGED\\u2029]"))
+        << Lines(window).back().toStdString();
 
     // The text box follows all four edges.
     window.resize(900, 500);
@@ -121,7 +126,7 @@ TEST_F(TraceWindowTest, LinesFromOtherThreadsWhileHiddenAreAllThereInOrderWhenTh
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     window.show();
-    EXPECT_EQ(window.LineCount(), 3002);
+    EXPECT_EQ(window.LineCount(), 3003);
 
     // Lines still on their way when the window goes are dropped, without harm.
     auto doomed = std::make_unique<CTraceDlg>();

@@ -6,6 +6,7 @@
 // the machine or on earlier runs.
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -73,6 +74,10 @@ bool ShootLanguage(const Language& language, const std::filesystem::path& output
     Unanswered nobody;
     DlgUSBPrints window(language.id, DlgUSBPrints::Parts{nobody, nobody, nobody, nullptr,
                                                          MakeDrive(folder.path().toStdString())});
+    // The drive is read on a worker.
+    if (!QTest::qWaitFor([&] { return !window.Scanning(); }, 20000)) {
+        return false;
+    }
     auto* list = window.findChild<QTableWidget*>("documentList");
     // The rows in the order the drive lists them; the invoice ticked and selected.
     for (int row = 0; row < list->rowCount(); ++row) {

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@
 namespace {
 
 constexpr const char* kLogFileName = "qopra.log";
+constexpr mode_t kPrivateUmask = 077;
 
 // SIGTERM and SIGINT (the end) and SIGUSR1 (a second start asks for the main window) reach the main
 // loop through this pipe: a signal handler may only write a byte.
@@ -147,6 +149,9 @@ int CQopraApp::Run(int argc, char** argv) {
         return RetireOldInstallation();
     }
     const bool signalsInstalled = InstallSignals();
+    // Whatever the program and its 7za make (folders, received archives, documents, kept copies, the
+    // log) is its user's alone: other users of the computer have no business reading documents.
+    ::umask(kPrivateUmask);
 
     const std::filesystem::path dataFolder = DataFolder::Locate();
     DataFolder::SetPath(DataFolder::Provision(dataFolder, DataFolder::InstalledDefaults())
@@ -157,11 +162,13 @@ int CQopraApp::Run(int argc, char** argv) {
     // alone. On a desktop it asks the running instance to show its main window, as tray OPEN does:
     // without a tray host there would be no other way to it.
     SingleInstanceLock instanceLock;
+    if (!flags.forceAdmin && instanceLock.Path().empty()) {
+        std::fprintf(stderr, "qopra2: no folder of this user's own for the single-instance lock (another "
+                             "user holds its name in /tmp); a second start is not prevented\n");
+    }
     if (!flags.forceAdmin && !instanceLock.Acquire()) {
         if (!flags.headless) {
-            if (const pid_t running = instanceLock.HolderProcessId(); running > 0) {
-                ::kill(running, SIGUSR1);
-            }
+            instanceLock.SignalHolder(SIGUSR1);
         }
         return 0;
     }
@@ -171,6 +178,10 @@ int CQopraApp::Run(int argc, char** argv) {
         std::error_code ignored;
         std::filesystem::remove(logFile, ignored);
         EventLog::Global().SetFileName(logFile);
+        if (const std::size_t opened = DataFolder::MakePrivate(DataFolder::Path()); opened > 0) {
+            EventLog::Write("[WARNING] The data folder %s was open to other users: %zu entries made private",
+                            DataFolder::Path().c_str(), opened);
+        }
     }
     flags = StartupFlags{};
     CCommandLine::Parse(arguments, flags);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/gui/CTraceDlg.h"
+#include "platform/Unicode.h"
 
 TraceWindowSink::TraceWindowSink(CTraceDlg* window, QObject* parent) : QObject(parent), window(window) {}
 
@@ -14,7 +15,8 @@ void TraceWindowSink::SetWindow(CTraceDlg* traceWindow) {
 }
 
 void TraceWindowSink::TraceLine(const std::string& line) {
-    QString text = QString::fromStdString(line);
+    // What devices send is traced: none of it may start a line of its own.
+    QString text = QString::fromStdString(EscapeControlCharacters(line));
     bool post = false;
     {
         std::lock_guard guard(lock);

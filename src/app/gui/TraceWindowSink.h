@@ -12,7 +12,8 @@
 
 class CTraceDlg;
 
-// The trace of the desktop program: lines from any thread reach the trace window on the GUI thread.
+// The trace of the desktop program: lines from any thread reach the trace window on the GUI thread,
+// their control characters written out (EscapeControlCharacters).
 // A network thread only queues its line and, for the first line of a batch, posts one delivery; it
 // never waits for the GUI thread. What was queued meanwhile goes to the window in appends of up to
 // kDeliveryBatch lines, with the GUI thread's other events in between. The queue keeps no more lines

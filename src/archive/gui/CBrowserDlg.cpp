@@ -10,7 +10,6 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
-#include <QWebEngineSettings>
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -19,7 +18,7 @@
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
 #include "archive/TextDocumentPage.h"
-#include "archive/gui/DocumentFolderInterceptor.h"
+#include "archive/gui/ConfinedBrowserProfile.h"
 #include "platform/Unicode.h"
 #include "print/Spooler.h"
 #include "protocol/Copies.h"
@@ -98,12 +97,10 @@ bool IsPlainText(const std::filesystem::path& file, const std::string& nameUpper
 
 CBrowserDlg::CBrowserDlg(QObject* parent, std::chrono::milliseconds printTimeLimit)
     : QObject(parent),
-      // A profile of its own, kept in memory only: nothing of a document outlives the program, and its
-      // renderers are never shared with another window's pages.
-      profile(std::make_unique<QWebEngineProfile>()),
-      interceptor(std::make_unique<DocumentFolderInterceptor>()) {
-    profile->setUrlRequestInterceptor(interceptor.get());
-    connect(profile.get(), &QWebEngineProfile::downloadRequested, this, &CBrowserDlg::OnDownloadRequested);
+      // A profile of its own: its renderers are never shared with another window's pages.
+      browser(std::make_unique<ConfinedBrowserProfile>()) {
+    connect(&browser->Profile(), &QWebEngineProfile::downloadRequested, this,
+            &CBrowserDlg::OnDownloadRequested);
     timeLimit.setSingleShot(true);
     timeLimit.setInterval(printTimeLimit);
     connect(&timeLimit, &QTimer::timeout, this, &CBrowserDlg::OnTimeLimit);
@@ -130,9 +127,8 @@ CBrowserDlg::~CBrowserDlg() {
     phase = Phase::Idle;
     disconnect(page.get(), nullptr, this, nullptr);
     page.reset();
-    disconnect(profile.get(), nullptr, this, nullptr);
-    profile->setUrlRequestInterceptor(nullptr);
-    profile.reset();
+    disconnect(&browser->Profile(), nullptr, this, nullptr);
+    browser.reset();
 }
 
 void CBrowserDlg::MakePage() {
@@ -141,15 +137,7 @@ void CBrowserDlg::MakePage() {
         disconnect(page.get(), nullptr, this, nullptr);
         page.reset();
     }
-    page = std::make_unique<QWebEnginePage>(profile.get());
-    QWebEngineSettings* settings = page->settings();
-    // Documents come from the network: they may not run scripts or reach beyond their own folder.
-    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
-    // Without plugins a PDF turns into a download instead of being shown.
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, true);
-    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, true);
+    page = browser->MakePage();
     connect(page.get(), &QWebEnginePage::loadingChanged, this, &CBrowserDlg::OnLoadingChanged);
 }
 
@@ -202,8 +190,7 @@ void CBrowserDlg::StartNext() {
                 this, &CBrowserDlg::documentDone, this, [this] { textPage.reset(); },
                 Qt::SingleShotConnection);
         }
-        interceptor->Allow(workingFolder,
-                           DataFolder::Path().empty() ? std::filesystem::path() : DataFolder::WaitingPage());
+        browser->ConfineTo(workingFolder);
         timeLimit.start();
         page->load(documentUrl);
         return;

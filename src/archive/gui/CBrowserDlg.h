@@ -14,12 +14,11 @@
 
 #include "print/PrintJobRecord.h"
 
-class DocumentFolderInterceptor;
+class ConfinedBrowserProfile;
 class TextDocumentPage;
 class QWebEngineDownloadRequest;
 class QWebEngineLoadingInfo;
 class QWebEnginePage;
-class QWebEngineProfile;
 
 // The hidden preview page of the browser road: loads each document it is given, renders it to PDF and
 // submits that to the record's printer by name as one job with the record's copies (the user's
@@ -80,8 +79,7 @@ private:
     // Reports the current record's outcome; Finish then goes on with the next record.
     void Conclude(bool printed, const std::vector<int>& jobIds, const std::string& reason = {});
     void Finish(bool printed, const std::vector<int>& jobIds, const std::string& reason = {});
-    std::unique_ptr<QWebEngineProfile> profile;
-    std::unique_ptr<DocumentFolderInterceptor> interceptor;
+    std::unique_ptr<ConfinedBrowserProfile> browser;
     std::unique_ptr<QWebEnginePage> page;
     QTimer timeLimit;
     std::deque<std::unique_ptr<PrintJobRecord>> waiting;

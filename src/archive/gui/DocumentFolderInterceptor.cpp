@@ -73,7 +73,7 @@ void DocumentFolderInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info)
     std::lock_guard guard(lock);
     if (refusalsLogged < kRefusalsLogged) {
         ++refusalsLogged;
-        EventLog::Write("[WARNING] Refused %s for the document being printed",
+        EventLog::Write("[WARNING] Refused %s: outside the folder of the document shown",
                         info.requestUrl().toString().toStdString().c_str());
     }
 }

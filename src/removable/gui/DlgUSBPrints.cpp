@@ -5,12 +5,14 @@
 #include <QHeaderView>
 #include <QHideEvent>
 #include <QKeyEvent>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -21,6 +23,7 @@
 #include "archive/KeptFolder.h"
 #include "config/gui/LocalizedText.h"
 #include "platform/Unicode.h"
+#include "removable/DocumentScan.h"
 #include "removable/gui/PrintProcessThread.h"
 #include "ui/Mnemonics.h"
 
@@ -132,7 +135,8 @@ DlgUSBPrints::DlgUSBPrints(std::uint16_t interfaceLanguage, Parts windowParts, Q
 }
 
 DlgUSBPrints::~DlgUSBPrints() {
-    // The workers end first: a question still open counts as cancelled.
+    // The workers end first: a question still open counts as cancelled, and no batch is posted after.
+    scan.reset();
     prints.clear();
 }
 
@@ -173,16 +177,59 @@ void DlgUSBPrints::FitColumns() {
 }
 
 void DlgUSBPrints::RefreshDocumentList() {
-    std::vector<RemovableDocument> second;
-    folders.ScanDocumentFolders(documents, second);
+    // The worker of the last scan ends before the next document folder; what it posted meanwhile is
+    // dropped by its number.
+    scan.reset();
+    const std::uint64_t serial = ++scanSerial;
+    documents.clear();
+    {
+        const QSignalBlocker quiet(list);
+        list->setRowCount(0);
+    }
+    UpdatePreviewButton();
+    // The window ends the scan before it goes, so the posts always find it.
+    scan = std::make_unique<DocumentScan>(
+        folders,
+        [this, serial](std::vector<RemovableDocument> batch) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial, batch = std::move(batch)]() mutable {
+                    AddDocuments(serial, std::move(batch));
+                },
+                Qt::QueuedConnection);
+        },
+        [this, serial] {
+            QMetaObject::invokeMethod(
+                this, [this, serial] { OnScanEnded(serial); }, Qt::QueuedConnection);
+        });
+}
+
+void DlgUSBPrints::OnScanEnded(std::uint64_t serial) {
+    if (serial != scanSerial) {
+        return;
+    }
+    scan.reset();
+    emit documentListFilled();
+    if (printFinishedPending) {
+        printFinishedPending = false;
+        emit printFinished();
+    }
+}
+
+void DlgUSBPrints::AddDocuments(std::uint64_t serial, std::vector<RemovableDocument> batch) {
+    if (serial != scanSerial) {
+        return;
+    }
+    const int first = RowCount();
+    documents.insert(documents.end(), std::make_move_iterator(batch.begin()),
+                     std::make_move_iterator(batch.end()));
     const QString printed = Text(kPrintedText, "Printed");
     const QString notPrinted = Text(kNotPrintedText, "Not printed");
     {
         // Filling the rows is no ticking.
         const QSignalBlocker quiet(list);
-        list->setRowCount(0);
         list->setRowCount(RowCount());
-        for (int row = 0; row < RowCount(); ++row) {
+        for (int row = first; row < RowCount(); ++row) {
             const RemovableDocument& document = DocumentAt(row);
             list->setItem(row, kCheckColumn, CheckBox());
             list->setItem(row, kProgramColumn, Cell(QString::fromStdString(document.application)));
@@ -194,7 +241,8 @@ void DlgUSBPrints::RefreshDocumentList() {
             list->setItem(row, kCopiesColumn, Cell(QString::number(document.copies)));
         }
     }
-    UpdatePreviewButton();
+    // The new rows come unticked, so the Preview button stays as it is (looking at every row after
+    // each batch would cost a big drive's list more than filling it).
 }
 
 std::vector<int> DlgUSBPrints::TickedRows() const {
@@ -273,10 +321,13 @@ void DlgUSBPrints::OnPrintFinished(PrintProcessThread* print, bool printed) {
     if (found != prints.end()) {
         prints.erase(found);
     }
+    // Cancelled: nothing was printed, so the list stays as the person left it, ticks and all.
     if (printed) {
+        printFinishedPending = true;
         RefreshDocumentList();
+    } else {
+        emit printFinished();
     }
-    emit printFinished();
 }
 
 void DlgUSBPrints::Preview() {

@@ -14,6 +14,7 @@
 #include "removable/VolumeSources.h"
 #include "ui/WindowPlacement.h"
 
+class DocumentScan;
 class IConfirmBox;
 class IMainWindowPort;
 class IMessageBox;
@@ -27,7 +28,8 @@ class QTableWidgetItem;
 // (program, description, date, status, copies), with Print (the ticked documents, on a worker of
 // their own), Preview (the one ticked document, shown in the main window), Delete (the ticked
 // document folders) and Close (hides the window). Made hidden once with the main window; its list
-// follows the drives through RefreshDocumentList. Lives on the GUI thread.
+// follows the drives through RefreshDocumentList, whose scan runs on a worker: the rows come as the
+// drive is read, and the GUI thread never waits for a drive. Lives on the GUI thread.
 class DlgUSBPrints : public QDialog {
     Q_OBJECT
 
@@ -77,10 +79,13 @@ public:
     const std::filesystem::path& PreviewPath() const { return previewPath; }
     // Print commands whose worker has not finished yet.
     int PrintsRunning() const { return static_cast<int>(prints.size()); }
+    // The drives are being read for the list.
+    bool Scanning() const { return scan != nullptr; }
 
 public slots:
     // Empties the list and fills it again from the removable drives (also called by the main window
-    // when a drive comes or goes).
+    // when a drive comes or goes): the rows come as the scan finds them, until documentListFilled. A
+    // scan still running is given up.
     void RefreshDocumentList();
     // The Print button, and Print in the main window during a pen-drive preview: prints the ticked
     // documents on the printer the print dialog gives.
@@ -102,9 +107,14 @@ signals:
     void previewRequested(const QString& path);
     // A Print command has handed over its documents (or was cancelled) and the list is fresh.
     void printFinished();
+    // The scan of the last RefreshDocumentList is over: the list holds every document found.
+    void documentListFilled();
 
 private:
     void SetTexts();
+    // Rows for a batch of the scan numbered `serial`; batches of a scan given up are dropped.
+    void AddDocuments(std::uint64_t serial, std::vector<RemovableDocument> batch);
+    void OnScanEnded(std::uint64_t serial);
     // Widens the columns whose heading or fixed-format texts would be cut.
     void FitColumns();
     QString Text(unsigned id, const char* windowText) const;
@@ -133,5 +143,9 @@ private:
     QPushButton* deleteButton;
     QPushButton* closeButton;
     std::vector<std::unique_ptr<PrintProcessThread>> prints;
+    std::unique_ptr<DocumentScan> scan;
+    std::uint64_t scanSerial = 0;
+    // A print has finished: printFinished waits for the fresh list.
+    bool printFinishedPending = false;
     WindowPlacement placement;
 };
