@@ -23,7 +23,11 @@ foreach(name IN LISTS icon_names)
     endif()
     install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/${name}.svg
             DESTINATION share/icons/hicolor/scalable/${context})
-    foreach(size 16 22 32 48)
+    set(sizes 16 22 32 48)
+    if(name STREQUAL "qopra2")
+        list(APPEND sizes 64 128 256)
+    endif()
+    foreach(size IN LISTS sizes)
         install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/${size}x${size}/${name}.png
                 DESTINATION share/icons/hicolor/${size}x${size}/${context})
     endforeach()

@@ -13,6 +13,7 @@ packages=(
     trayer xdotool x11-utils imagemagick libxcb1-dev
     dpkg-dev desktop-file-utils groff-base librsvg2-bin
     w3c-sgml-lib fusefat dosfstools
+    dbus-daemon openbox
 )
 
 missing=()

@@ -5,12 +5,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/../resources/icons"
 sizes=(16 22 32 48)
+# The application icon also comes large, for the desktop's big and HiDPI icons.
+large_sizes=(64 128 256)
 check=false
 [ "${1:-}" = --check ] && check=true
 status=0
 for svg in *.svg; do
     name=${svg%.svg}
-    for size in "${sizes[@]}"; do
+    wanted=("${sizes[@]}")
+    [ "$name" = qopra2 ] && wanted+=("${large_sizes[@]}")
+    for size in "${wanted[@]}"; do
         png="${size}x${size}/$name.png"
         if $check; then
             if ! rsvg-convert -w "$size" -h "$size" "$svg" | cmp -s - "$png"; then

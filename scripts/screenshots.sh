@@ -17,7 +17,7 @@ bin=$PWD/build/bin
 mkdir -p "$out"
 work=$(mktemp -d)
 chmod 700 "$work"
-trap 'kill ${qopra:-} ${tray:-} 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill ${qopra:-} ${second:-} ${tray:-} 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 
 "$bin/qopra-settings-shots" "$out" >/dev/null
 "$bin/qopra-trace-history-shots" "$out" >/dev/null
@@ -29,9 +29,18 @@ sleep 1
 
 # The tray icon's window, docked in the tray host: its position on the screen.
 icon_position() {
-    xwininfo -root -tree | awk '/"qopra2": \("qopra2" "qopra2"\)/ { split($NF, p, "+"); print p[2], p[3]; exit }'
+    xwininfo -root -tree | awk '/"Qopra": \("qopra2" "qopra2"\)/ { split($NF, p, "+"); print p[2], p[3]; exit }'
 }
-window_of() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+# The windows carry the program's name after a dash that xdotool's name search does not read
+# reliably: each visible window's name is asked for.
+window_of() {
+    for w in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+        if xdotool getwindowname "$w" 2>/dev/null | grep -Eq "$1"; then
+            echo "$w"
+            return 0
+        fi
+    done
+}
 wait_window() {
     for _ in $(seq 100); do
         id=$(window_of "$1")
@@ -91,20 +100,41 @@ HTML
     xdotool type --window "$main" --delay 30 53814026
     eval "$(xdotool getwindowgeometry --shell "$main")"
     xdotool mousemove --window "$main" 40 $((HEIGHT - 20)) click 1
-    trace=$(wait_window "^Trace$")
+    trace=$(wait_window "^Trace( |$)")
     shoot "$trace" "trace-window-$suffix"
 
     # History and settings from the tray menu, by the keyboard.
     tray_menu
     xdotool key Down Down Return
-    history=$(wait_window "^(ARCHIVE|ARCHIVIO)$")
+    history=$(wait_window "^(ARCHIVE|ARCHIVIO)( |$)")
     shoot "$history" "history-window-$suffix"
     tray_menu
     xdotool key Down Down Down Return
-    settings=$(wait_window "^(Settings|Impostazioni)$")
+    settings=$(wait_window "^(Settings|Impostazioni)( |$)")
     shoot "$settings" "settings-window-$suffix"
     import -window root "$out/desktop-$suffix.png"
     echo "wrote $out/desktop-$suffix.png"
+
+    # A second copy (a data folder of its own) on the same port, offering a printer that is no queue:
+    # what keeps it from serving is told on the screen, here as a balloon of its own, as this display
+    # has no notification service.
+    problem="$work/problem-$suffix"
+    mkdir -p "$problem/Qopra"
+    cat >"$problem/Qopra/qopra.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<settings><local_port>$port</local_port><pad_port>$((port + 1))</pad_port><printers><printer>Front-desk</printer>
+</printers><lang>$lang</lang></settings>
+XML
+    XDG_DATA_HOME="$problem" XDG_RUNTIME_DIR="$problem" XDG_CONFIG_HOME="$problem/config" "$bin/qopra2" \
+        >"$problem/out.txt" 2>&1 &
+    second=$!
+    sleep 2
+    balloon=$(wait_window "^(Qopra cannot serve|Qopra non può)")
+    shoot "$balloon" "notification-$suffix"
+    import -window root "$out/notification-desktop-$suffix.png"
+    echo "wrote $out/notification-desktop-$suffix.png"
+    kill "$second"
+    wait "$second" || true
 
     # A pen drive with two documents plugged in: a FAT image filled elsewhere, moved below /media
     # (mounting needs root; without it this picture is left out).

@@ -21,19 +21,16 @@ trap cleanup EXIT
 
 eval "$(tests/rig/cups-rig.sh start "$root/build/cups")"
 
-display=""
-for n in $(seq 90 120); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-        display=":$n"
-        break
-    fi
-done
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# The server chooses a free display itself and says which: two test environments started at the
+# same moment (two worktrees) never share one. It never resets: a server resetting because its last
+# client left refuses the next test's program for a moment.
+display_file="$HOME/xvfb-display"
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY="$display"
-for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
+for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
     sleep 0.1
 done
+export DISPLAY=":$(head -n 1 "$display_file")"
 
 "$@"

@@ -17,6 +17,7 @@ constexpr std::string_view kHeadless = "headless";
 // Matched whole after the leading "-" or "/": "-hx" asks for nothing.
 constexpr std::string_view kHelpNames[] = {"h", "-help", "help"};
 constexpr std::string_view kVersionNames[] = {"-version", "version"};
+constexpr std::string_view kRetire = "retire";
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -61,6 +62,8 @@ void CCommandLine::ParseParam(const std::string& parameter, StartupFlags& flags)
         flags.headless = true;
     } else if (std::find(std::begin(kHelpNames), std::end(kHelpNames), option) != std::end(kHelpNames)) {
         flags.help = true;
+    } else if (option == kRetire) {
+        flags.retire = true;
     } else if (std::find(std::begin(kVersionNames), std::end(kVersionNames), option) !=
                std::end(kVersionNames)) {
         flags.version = true;
@@ -82,6 +85,8 @@ std::string CCommandLine::Usage(const std::filesystem::path& dataFolder,
            "  -forceAdmin      start even while another instance runs\n"
            "  -autostartcheck  open the settings window shortly after the start\n"
            "  -checkstate=N    with -autostartcheck: show \"Auto Startup\" ticked when N is 1\n"
+           "  -retire          as administrator: only retire the old installation in /opt/Tavelko and\n"
+           "                   its autostart entry, then exit (0: nothing of it is left)\n"
            "  -h, --help       show this text and exit\n"
            "  --version        show the version and exit\n"
            "\n"

@@ -10,6 +10,8 @@ struct StartupFlags {
     bool autostartCheck = false;
     int checkState = 0;
     bool headless = false;
+    // Only retire the old installation, as administrator, and end (the elevated step of a standard user).
+    bool retire = false;
     bool help = false;
     bool version = false;
     // Options that are none of the above, in the order given.

@@ -1,5 +1,6 @@
 #include "app/DesktopEntry.h"
 
+#include <fstream>
 #include <string_view>
 
 #include "platform/Unicode.h"
@@ -50,7 +51,7 @@ std::optional<std::string> DesktopEntry::ExecArgument(const std::string& argumen
     return written;
 }
 
-std::optional<std::string> DesktopEntry::AutostartText(const std::filesystem::path& program) {
+std::optional<std::string> DesktopEntry::AutostartText(const std::filesystem::path& program, bool hidden) {
     if (!program.is_absolute()) {
         return std::nullopt;
     }
@@ -65,5 +66,17 @@ std::optional<std::string> DesktopEntry::AutostartText(const std::filesystem::pa
            "Exec=" +
            *exec +
            "\n"
-           "Terminal=false\n";
+           "Icon=qopra2\n"
+           "Terminal=false\n" +
+           (hidden ? "Hidden=true\n" : "");
+}
+
+bool DesktopEntry::IsHidden(const std::filesystem::path& file) {
+    std::ifstream entry(file);
+    for (std::string line; std::getline(entry, line);) {
+        if (line.starts_with("Hidden=")) {
+            return line.substr(std::string_view("Hidden=").size()) == "true";
+        }
+    }
+    return false;
 }

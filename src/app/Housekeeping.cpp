@@ -24,8 +24,8 @@ constexpr std::filesystem::perms kNormalPermissions =
     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
     std::filesystem::perms::group_read | std::filesystem::perms::others_read;
 
-// The autostart entry serves the session of every user of the computer: it and the folders made for
-// it are readable by all, whatever the program's own umask.
+// The autostart entry and the folders made for it are readable as desktops expect such files to be,
+// whatever the program's own (private) umask.
 constexpr mode_t kPublicFileMode = 0644;
 constexpr mode_t kPublicFolderMode = 0755;
 
@@ -65,16 +65,36 @@ std::vector<pid_t> OldProcesses(bool firstOnly) {
 Housekeeping::Housekeeping(InstallationPaths paths, IElevation& elevation, IMessageBox& messages)
     : paths(std::move(paths)), elevation(elevation), messages(messages) {}
 
-bool Housekeeping::RetireOldInstallation() {
+void Housekeeping::RetireOldInstallation() {
     const std::filesystem::path oldProgram = paths.OldProgram();
     if (!Exists(oldProgram)) {
-        return false;
+        return;
     }
-    if (!IsUserAdmin()) {
-        EventLog::Write("User is a STANDARD USER");
-        return RelaunchAsAdmin("-forceAdmin");
+    if (IsUserAdmin()) {
+        RetireAsAdministrator();
+        return;
     }
+    EventLog::Write("User is a STANDARD USER");
+    if (!RetireElevated()) {
+        return; // refused: the old installation stays, the start goes on
+    }
+    // The elevated step has no screen of its own: what it could not remove is shown here.
+    if (Exists(oldProgram)) {
+        EventLog::Write("Can't delete file %s", oldProgram.c_str());
+        messages.Show("Can't delete file " + oldProgram.string());
+    }
+    if (Exists(paths.AutostartFolder() / kOldEntryName)) {
+        EventLog::Write("--> Failure. Old Qopra autorun NOT removed ");
+        messages.Show("Failed to remove old Qopra.exe autorun");
+    }
+}
 
+bool Housekeeping::OldInstallationLeft() const {
+    return Exists(paths.OldProgram()) || Exists(paths.AutostartFolder() / kOldEntryName);
+}
+
+bool Housekeeping::RetireAsAdministrator() {
+    const std::filesystem::path oldProgram = paths.OldProgram();
     EventLog::Write("User is an ADMINISTRATOR");
     if (FindOldProcess()) {
         EventLog::Write("Found process Qopra.exe...");
@@ -88,9 +108,11 @@ bool Housekeeping::RetireOldInstallation() {
     }
 
     EventLog::Write("Try to delete old EXE...");
+    bool retired = true;
     if (DeleteOldProgram()) {
         EventLog::Write("... -> SUCCESS");
     } else {
+        retired = false;
         EventLog::Write("... -> FAILED");
         EventLog::Write("Can't delete file %s", oldProgram.c_str());
         messages.Show("Can't delete file " + oldProgram.string());
@@ -101,11 +123,12 @@ bool Housekeeping::RetireOldInstallation() {
         if (RemoveAutoStartup()) {
             EventLog::Write("--> Success. Old Qopra autorun REMOVED ");
         } else {
+            retired = false;
             EventLog::Write("--> Failure. Old Qopra autorun NOT removed ");
             messages.Show("Failed to remove old Qopra.exe autorun");
         }
     }
-    return false;
+    return retired;
 }
 
 bool Housekeeping::DeleteOldProgram() const {
@@ -153,14 +176,9 @@ void Housekeeping::TerminateOldProcesses() {
     }
 }
 
-bool Housekeeping::RelaunchAsAdmin(const std::string& parameters) {
-    std::vector<std::string> arguments;
-    std::istringstream words(parameters);
-    for (std::string word; words >> word;) {
-        arguments.push_back(word);
-    }
+bool Housekeeping::RetireElevated() {
     const std::string file = paths.relaunchFile.string();
-    if (elevation.StartElevated(paths.relaunchFile, arguments)) {
+    if (elevation.RunElevated(paths.relaunchFile, {kRetireOption})) {
         EventLog::Write("Launch of %s --> SUCCESS", file.c_str());
         return true;
     }
@@ -168,56 +186,86 @@ bool Housekeeping::RelaunchAsAdmin(const std::string& parameters) {
     return false;
 }
 
-bool Housekeeping::EntryExists(const char* entryName, const char* failureText) const {
+bool Housekeeping::CheckAutoStartup() {
+    const std::filesystem::path entry = paths.AutostartFolder() / kOldEntryName;
     std::error_code error;
-    const std::filesystem::file_status status =
-        std::filesystem::symlink_status(paths.AutostartFolder() / entryName, error);
+    const std::filesystem::file_status status = std::filesystem::symlink_status(entry, error);
     // A missing entry or folder is an answer; anything else the folder could not be read.
     if (status.type() == std::filesystem::file_type::none) {
-        EventLog::Write("%s", failureText);
+        EventLog::Write("Failed to CheckAutoStartup.");
         return false;
     }
     return std::filesystem::exists(status);
 }
 
-bool Housekeeping::RemoveEntry(const char* entryName, const char* failureText) const {
+bool Housekeeping::RemoveAutoStartup() {
     std::error_code error;
-    std::filesystem::remove(paths.AutostartFolder() / entryName, error);
+    std::filesystem::remove(paths.AutostartFolder() / kOldEntryName, error);
     if (error) {
+        EventLog::Write("Failed to RemoveAutoStartup.");
+        return false;
+    }
+    return true;
+}
+
+bool Housekeeping::CheckNewAutoStartup() {
+    const std::filesystem::path folder = paths.UserAutostartFolder();
+    std::error_code error;
+    const std::filesystem::file_status status =
+        std::filesystem::symlink_status(folder / kNewEntryName, error);
+    if (folder.empty() || status.type() == std::filesystem::file_type::none) {
+        EventLog::Write("Failed to CheckNewAutoStartup.");
+        return false;
+    }
+    if (std::filesystem::exists(status)) {
+        return !DesktopEntry::IsHidden(folder / kNewEntryName);
+    }
+    // Without an entry of the user's, one for the whole machine starts the program.
+    return Exists(paths.AutostartFolder() / kNewEntryName);
+}
+
+bool Housekeeping::SetNewAutoStartup() {
+    if (!MakeUserFolder("Failed to SetNewAutoStartup.")) {
+        return false;
+    }
+    const std::string program = paths.programFile.string();
+    EventLog::Write("Set value of key Qopra2: %s", program.c_str());
+    return WriteUserEntry(false);
+}
+
+bool Housekeeping::RemoveNewAutoStartup() {
+    const char* failure = "Failed to RemoveNewAutoStartup.";
+    // A machine-wide entry cannot be removed by the user: an entry of their own hides it.
+    if (Exists(paths.AutostartFolder() / kNewEntryName)) {
+        return MakeUserFolder(failure) && WriteUserEntry(true);
+    }
+    std::error_code error;
+    const std::filesystem::path folder = paths.UserAutostartFolder();
+    if (!folder.empty()) {
+        std::filesystem::remove(folder / kNewEntryName, error);
+    }
+    if (folder.empty() || error) {
+        EventLog::Write("%s", failure);
+        return false;
+    }
+    return true;
+}
+
+bool Housekeeping::MakeUserFolder(const char* failureText) const {
+    std::error_code error;
+    const std::filesystem::path folder = paths.UserAutostartFolder();
+    MakePublicFolders(folder);
+    if (folder.empty() || !std::filesystem::is_directory(folder, error)) {
         EventLog::Write("%s", failureText);
         return false;
     }
     return true;
 }
 
-bool Housekeeping::CheckAutoStartup() {
-    return EntryExists(kOldEntryName, "Failed to CheckAutoStartup.");
-}
-
-bool Housekeeping::RemoveAutoStartup() {
-    return RemoveEntry(kOldEntryName, "Failed to RemoveAutoStartup.");
-}
-
-bool Housekeeping::CheckNewAutoStartup() {
-    return EntryExists(kNewEntryName, "Failed to CheckNewAutoStartup.");
-}
-
-bool Housekeeping::RemoveNewAutoStartup() {
-    return RemoveEntry(kNewEntryName, "Failed to RemoveNewAutoStartup.");
-}
-
-bool Housekeeping::SetNewAutoStartup() {
-    std::error_code error;
-    const std::filesystem::path folder = paths.AutostartFolder();
-    MakePublicFolders(folder);
-    if (!std::filesystem::is_directory(folder, error)) {
-        EventLog::Write("Failed to SetNewAutoStartup.");
-        return false;
-    }
-    const std::string program = paths.programFile.string();
-    EventLog::Write("Set value of key Qopra2: %s", program.c_str());
-    const std::optional<std::string> entry = DesktopEntry::AutostartText(paths.programFile);
-    if (!entry || !WriteFileAtomically(folder / kNewEntryName, *entry, kPublicFileMode)) {
+bool Housekeeping::WriteUserEntry(bool hidden) {
+    const std::optional<std::string> entry = DesktopEntry::AutostartText(paths.programFile, hidden);
+    if (!entry ||
+        !WriteFileAtomically(paths.UserAutostartFolder() / kNewEntryName, *entry, kPublicFileMode)) {
         messages.Show("Failed to set autorun");
         return false;
     }

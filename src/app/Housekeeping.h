@@ -9,22 +9,29 @@
 class IElevation;
 class IMessageBox;
 
-// Installation housekeeping: retires the old installation at start-up, manages the program's
-// automatic start through the system-wide autostart entries, tells whether this process has
-// administrator rights and relaunches it with them. Runs on the GUI thread.
+// Installation housekeeping: retires the old installation at start-up (the one step that needs
+// administrator rights: a standard user runs only that step elevated, through `kRetireOption`, and
+// goes on with its own start), manages the program's automatic start through the user's own
+// autostart entry, and tells whether this process has administrator rights. Runs on the GUI thread.
 class Housekeeping {
 public:
     static constexpr const char* kOldProcessName = "qopra";
     static constexpr const char* kOldEntryName = "qopra.desktop";
     static constexpr const char* kNewEntryName = "qopra2.desktop";
+    // The option that makes the program only retire the old installation, as administrator, and end:
+    // 0 when nothing of it is left, 1 otherwise.
+    static constexpr const char* kRetireOption = "-retire";
     // How long ended old processes are given to go away before their file is deleted.
     static constexpr std::chrono::milliseconds kTerminationWait{500};
 
     Housekeeping(InstallationPaths paths, IElevation& elevation, IMessageBox& messages);
 
-    // The start-up step. True when this process has started an elevated copy of itself, which does
-    // the retirement: the caller then ends this process.
-    bool RetireOldInstallation();
+    // The start-up step. An administrator retires the old installation here; a standard user runs the
+    // retiring step elevated and waits for it. Either way this process goes on with its start, and
+    // what could not be removed is shown.
+    void RetireOldInstallation();
+    // Whether anything of the old installation is left (its program or its autostart entry).
+    bool OldInstallationLeft() const;
 
     // Effective user 0; logs the system's version lines.
     bool IsUserAdmin();
@@ -34,13 +41,16 @@ public:
     bool FindOldProcess();
     // Ends every process of the old program.
     void TerminateOldProcesses();
-    // Starts the relaunch file with administrator rights and the blank-separated `parameters`.
-    bool RelaunchAsAdmin(const std::string& parameters);
+    // Runs the retiring step (the relaunch file with kRetireOption) with administrator rights and
+    // waits for it; false when it could not be run or the person refused.
+    bool RetireElevated();
 
-    // The old installation's autostart entry.
+    // The old installation's machine-wide autostart entry.
     bool CheckAutoStartup();
     bool RemoveAutoStartup();
-    // This program's autostart entry.
+    // This program's automatic start at log-on: the user's own entry, written and removed without
+    // administrator rights. A machine-wide entry of the same name starts the program too, unless the
+    // user's entry hides it.
     bool CheckNewAutoStartup();
     bool SetNewAutoStartup();
     bool RemoveNewAutoStartup();
@@ -49,8 +59,9 @@ public:
 
 private:
     bool OldProcessRuns() const;
-    bool EntryExists(const char* entryName, const char* failureText) const;
-    bool RemoveEntry(const char* entryName, const char* failureText) const;
+    bool RetireAsAdministrator();
+    bool MakeUserFolder(const char* failureText) const;
+    bool WriteUserEntry(bool hidden);
     bool DeleteOldProgram() const;
 
     InstallationPaths paths;

@@ -1,43 +1,69 @@
 #include "app/StartupChecks.h"
 
-#include "app/DataFolder.h"
-#include "app/EventLog.h"
-#include "app/ProblemReport.h"
+#include <algorithm>
 
+#include "app/DataFolder.h"
+#include "app/ServiceProblems.h"
 #include "config/AppSettings.h"
 #include "print/Spooler.h"
-#include <cstdio>
 
-void StartupChecks::ReportSettings(const AppSettings& settings) {
-    ProblemReport::Say("The settings file %s cannot be read (%s), using defaults", settings.path.c_str(),
-                       settings.LoadProblem().c_str());
+using Problem = ServiceProblems::Problem;
+
+void StartupChecks::ReportSettings(const AppSettings& settings, ServiceProblems& problems) {
+    problems.Report(Problem::SettingsUnreadable, settings.path, settings.LoadProblem());
 }
 
-void StartupChecks::ReportDataFolder() {
-    if (!DataFolder::ReportWriteProblem() && DataFolder::Path().empty()) {
-        ProblemReport::Say("Running without the data folder %s: no log, no saved settings",
-                           DataFolder::Locate().c_str());
+void StartupChecks::ReportDataFolder(ServiceProblems& problems) {
+    const std::filesystem::path inUse = DataFolder::Path();
+    const std::filesystem::path folder = inUse.empty() ? DataFolder::Locate() : inUse;
+    if (const std::optional<std::string> problem = DataFolder::WriteProblem(folder)) {
+        problems.Report(Problem::DataFolderNotWritable, folder.string(), *problem);
+    } else if (inUse.empty()) {
+        problems.Report(Problem::DataFolderNotWritable, folder.string(), "it could not be made");
     }
 }
 
-void StartupChecks::ReportSpooler() {
+void StartupChecks::ReportSpooler(ServiceProblems& problems) {
     Spooler spooler;
-    if (!spooler.Reachable()) {
-        spooler.ReportIfUnreachable();
+    if (spooler.Reachable()) {
+        problems.Resolved(Problem::SpoolerUnreachable);
+    } else {
+        problems.Report(Problem::SpoolerUnreachable, Spooler::ServerName(), spooler.ErrorText());
     }
 }
 
-std::string StartupChecks::ReportPrintersOffered(const AppSettings& settings) {
-    if (!settings.Printers().empty()) {
-        return {};
+std::vector<std::string>
+StartupChecks::ReportPrintersOffered(const AppSettings& settings,
+                                     const std::optional<std::vector<std::string>>& queues,
+                                     ServiceProblems& problems) {
+    const std::vector<std::string> offered = settings.Printers();
+    std::vector<std::string> said;
+    const auto report = [&](Problem problem, const std::string& subject) {
+        if (problems.Report(problem, subject)) {
+            said.push_back(problems.Current().back());
+        }
+    };
+    if (offered.empty()) {
+        report(Problem::NoPrinterOffered, {});
+    } else {
+        problems.Resolved(Problem::NoPrinterOffered);
     }
-    const std::string file = settings.path.empty() ? std::string("qopra.xml") : settings.path;
-    const std::string text = "No printer is offered: devices will see an empty printer list. Choose the "
-                             "printers in the settings window, or list them as <printer> elements of "
-                             "<printers> in " +
-                             file;
-    std::fprintf(stderr, "qopra2: %s\n", text.c_str());
-    std::fflush(stderr);
-    EventLog::Write("[WARNING] %s", text.c_str());
-    return text;
+    std::vector<std::string> unknown;
+    if (queues) {
+        for (const std::string& printer : offered) {
+            if (std::find(queues->begin(), queues->end(), printer) == queues->end()) {
+                unknown.push_back(printer);
+            }
+        }
+    }
+    // A printer that was mended or is no longer offered is forgotten; one still unknown stays said.
+    for (const std::string& printer : problems.Subjects(Problem::UnknownPrinter)) {
+        if (std::find(unknown.begin(), unknown.end(), printer) == unknown.end()) {
+            problems.Resolved(Problem::UnknownPrinter, printer);
+        }
+    }
+    for (const std::string& printer : unknown) {
+        report(Problem::UnknownPrinter, printer);
+    }
+    return said;
 }

@@ -88,6 +88,8 @@ bool AppSettings::Load(const std::string& filePath) {
         }
         const pugi::xml_node backupNode = First(document, "//settings/backup");
         backup = backupNode && XmlFile::TextContent(backupNode) == "1";
+        const pugi::xml_node notifyNode = First(document, "//settings/notify_printed");
+        notify_printed = !notifyNode || XmlFile::TextContent(notifyNode) != "0";
         const pugi::xml_node routedNode = First(document, "//settings/allow_routed");
         allowRouted = routedNode && XmlFile::TextContent(routedNode) == "1";
 
@@ -144,6 +146,11 @@ bool AppSettings::Save() {
         }
         SetText(FirstOrAppended(document, "//settings/mac", "mac"), GetMacForAddress(local_address));
         SetText(FirstOrAppended(document, "//settings/backup", "backup"), backup ? "1" : "0");
+        // Files without the element keep the default without it.
+        if (!notify_printed || First(document, "//settings/notify_printed")) {
+            SetText(FirstOrAppended(document, "//settings/notify_printed", "notify_printed"),
+                    notify_printed ? "1" : "0");
+        }
 
         std::lock_guard guard(listLock);
         pugi::xml_node printersNode = FirstOrAppended(document, "//settings/printers", "printers");

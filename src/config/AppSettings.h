@@ -54,6 +54,9 @@ public:
     std::string local_address;
     std::string mac;
     std::atomic<bool> backup = false;
+    // Whether a printed document is told as a quiet desktop notification; the optional element
+    // "notify_printed" (on when it is missing). Failures are always told.
+    std::atomic<bool> notify_printed = true;
     // Devices beyond a router are served too; by default only senders on a subnet of this machine's
     // interfaces are (the optional element "allow_routed").
     std::atomic<bool> allowRouted = false;

@@ -50,6 +50,10 @@ bool NetworkService::StartNetworkService(const std::string& localPort) {
     return members->udpServer.Start(settings.local_address, localPort);
 }
 
+int NetworkService::StartError() const {
+    return members->udpServer.OpenError();
+}
+
 void NetworkService::Stop() {
     members->udpServer.Stop();
     // A print under way ends at once and answers its device; then the connections close.

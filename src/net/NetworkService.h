@@ -20,6 +20,8 @@ public:
     // Chooses the local address again and starts the discovery server on `localPort`; false when the
     // socket could not be opened (the caller retries later). Connections to devices stay as they are.
     bool StartNetworkService(const std::string& localPort);
+    // The system's error of the last start that failed (0: none).
+    int StartError() const;
     // Ends the prints under way (their devices hear that they failed), closes the discovery socket and
     // every device connection, joining their threads. The service may be started again.
     void Stop();

@@ -45,9 +45,16 @@ bool UDPServer::Start(const std::string& address, const std::string& port) {
         // The cause, so that whoever reads the retry line knows what to mend (a port in use, a
         // port below 1024 for an ordinary user, an address not of this machine).
         const int error = OpenError();
-        Trace("Unable to start UDP server on " + address + " port " + port +
-                  (error != 0 ? std::string(": ") + std::strerror(error) : std::string()),
-              traceSink);
+        const std::string line = "Unable to start UDP server on " + address + " port " + port +
+                                 (error != 0 ? std::string(": ") + std::strerror(error) : std::string());
+        // The start is retried every few seconds: the same failure is traced once, not every time.
+        if (line != lastFailure) {
+            Trace(line, traceSink);
+            lastFailure = line;
+        }
+    }
+    if (started) {
+        lastFailure.clear();
     }
     return started;
 }

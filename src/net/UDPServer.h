@@ -46,6 +46,8 @@ private:
     ITraceSink* traceSink = nullptr;
     // One line per datagram, but a sender that floods the port must not flood the trace.
     TraceLimiter traceLimiter;
+    // The last start failure traced, so that a retry failing the same way stays quiet.
+    std::string lastFailure;
     // The machine's subnets, looked up again now and then: interfaces come and go.
     std::function<std::vector<LocalSubnet>()> subnetSource = ListLocalSubnets;
     std::vector<LocalSubnet> subnets;

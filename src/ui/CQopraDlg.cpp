@@ -38,6 +38,7 @@
 #include "ui/KeySequenceWatcher.h"
 #include "ui/MainWindowController.h"
 #include "ui/MainWindowFlags.h"
+#include "ui/Mnemonics.h"
 #include "ui/ProgramIcons.h"
 
 namespace {
@@ -75,6 +76,9 @@ CQopraDlg::CQopraDlg(Parts parts, QWidget* parent)
     autoStartTimer.setInterval(10);
     connect(&autoStartTimer, &QTimer::timeout, this, [this] { settingsWindow->RefreshAndShow(); });
     qApp->installEventFilter(keySequence.get());
+    // Esc hides the window from anywhere in it, the document view included, which keeps the keys it
+    // is given for itself.
+    qApp->installEventFilter(this);
     connect(keySequence.get(), &KeySequenceWatcher::sequenceTyped, this, [this] { traceButton->show(); });
 }
 
@@ -83,6 +87,7 @@ CQopraDlg::~CQopraDlg() {
     delete view;
     view = nullptr;
     qApp->removeEventFilter(keySequence.get());
+    qApp->removeEventFilter(this);
     tray->DeleteTrayIcon();
 }
 
@@ -93,6 +98,7 @@ QWebEngineView& CQopraDlg::View() {
         // The view shows documents that came from the network or a drive: confined like the print page.
         browser = std::make_unique<ConfinedBrowserProfile>();
         view = browser->MakeView(viewArea);
+        view->setAccessibleName(Text(kTitleText, "Wi-Fi print service"));
         connect(view, &QWebEngineView::loadFinished, this, &CQopraDlg::OnLoadFinished);
         viewArea->layout()->addWidget(view);
         view->setZoomFactor(zoom / 100.0);
@@ -166,9 +172,16 @@ void CQopraDlg::Initialise() {
                                                     parts.startupFlags, parts.messages);
     connect(settingsWindow.get(), &CSettingsDlg::networkSettingsChanged, this,
             [this] { parts.controller.StartNetwork(); });
+    connect(settingsWindow.get(), &QDialog::accepted, this, [this] { parts.controller.CheckPrinters(); });
     historyWindow =
         std::make_unique<CHistoryDlg>(AppSettings::Instance().language, parts.controller.Register());
-    connect(historyWindow.get(), &CHistoryDlg::showDocumentRequested, this, &CQopraDlg::ShowDocument);
+    historyWindow->SetConfirmation(&parts.confirmation);
+    // A preview asked for from the history is seen: the window comes up with the document.
+    connect(historyWindow.get(), &CHistoryDlg::showDocumentRequested, this,
+            [this](const PrintJobRecord& record) {
+                Restore();
+                ShowDocument(record);
+            });
     SetTexts();
     ConnectController();
     ConnectTray();
@@ -185,8 +198,10 @@ void CQopraDlg::Initialise() {
 }
 
 void CQopraDlg::CreateDocumentsWindow() {
+    IPrintDialog& drivePrintDialog =
+        parts.drivePrintDialog != nullptr ? *parts.drivePrintDialog : parts.printDialog;
     documentsWindow = std::make_unique<DlgUSBPrints>(AppSettings::Instance().language,
-                                                     DlgUSBPrints::Parts{parts.printDialog, parts.messages,
+                                                     DlgUSBPrints::Parts{drivePrintDialog, parts.messages,
                                                                          parts.confirmation,
                                                                          &parts.controller, parts.volumes});
     connect(documentsWindow.get(), &DlgUSBPrints::previewRequested, this,
@@ -236,6 +251,15 @@ void CQopraDlg::OnVolumeArrived(const std::filesystem::path& mountPoint) {
 void CQopraDlg::OnVolumeRemoved(const std::filesystem::path& mountPoint) {
     EventLog::Write("WM_DEVICECHANGE --> Removed, Drive: %s", mountPoint.c_str());
     if (documentsWindow) {
+        // The drive took its documents along: an empty list has nothing left to offer.
+        connect(
+            documentsWindow.get(), &DlgUSBPrints::documentListFilled, this,
+            [this] {
+                if (documentsWindow->RowCount() == 0) {
+                    documentsWindow->hide();
+                }
+            },
+            Qt::SingleShotConnection);
         documentsWindow->RefreshDocumentList();
     }
 }
@@ -253,6 +277,12 @@ void CQopraDlg::SetTexts() {
     settingsButton->setText(Text(kSettingsText, "Configure"));
     printButton->setText(Text(kPrintText, "Print"));
     versionLabel->setText(QStringLiteral("v. ") + QStringLiteral(QOPRA_VERSION));
+    zoomInButton->setAccessibleName(QStringLiteral("Zoom in"));
+    zoomOutButton->setAccessibleName(QStringLiteral("Zoom out"));
+    AssignMnemonics({settingsButton, printButton, connectButton, historyButton, traceButton, exitButton});
+    // Zoom keeps the view's own keys, as every viewer does.
+    zoomInButton->setShortcut(QKeySequence::ZoomIn);
+    zoomOutButton->setShortcut(QKeySequence::ZoomOut);
 }
 
 void CQopraDlg::ConnectController() {
@@ -430,6 +460,18 @@ void CQopraDlg::EndStart() {
 void CQopraDlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     HideToTray();
+}
+
+bool CQopraDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        const auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget != nullptr && widget != this && widget->window() == this && isVisible()) {
+            HideToTray();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CQopraDlg::keyPressEvent(QKeyEvent* event) {

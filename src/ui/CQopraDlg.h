@@ -58,6 +58,9 @@ public:
         TraceWindowSink* traceSink = nullptr;
         // Where removable volumes are learnt from.
         VolumeSources volumes = {};
+        // The print dialog of pen-drive documents (all pages, the description's copies, no file);
+        // null: the one above.
+        IPrintDialog* drivePrintDialog = nullptr;
     };
 
     explicit CQopraDlg(Parts parts, QWidget* parent = nullptr);
@@ -107,6 +110,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

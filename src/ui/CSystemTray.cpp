@@ -5,6 +5,7 @@
 #include <array>
 
 #include "config/gui/LocalizedText.h"
+#include "ui/Mnemonics.h"
 #include "ui/ProgramIcons.h"
 
 namespace {
@@ -74,6 +75,15 @@ bool CSystemTray::IsVisible() const {
     return icon.isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+bool CSystemTray::ShowMessage(const QString& title, const QString& text, bool warning) {
+    if (!IsVisible() || !QSystemTrayIcon::supportsMessages()) {
+        return false;
+    }
+    icon.showMessage(title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information,
+                     kMessageMilliseconds);
+    return true;
+}
+
 QIcon CSystemTray::CurrentIcon() const {
     return icon.icon();
 }
@@ -106,10 +116,12 @@ void CSystemTray::PrepareMenu() {
             entries[i]->setEnabled(penDrivePresent());
         }
     }
+    AssignMenuMnemonics(QList<QAction*>(entries.begin(), entries.end()));
 }
 
 void CSystemTray::OnActivated(QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::DoubleClick) {
+    // Many tray hosts report only single clicks: a click opens the window as a double click does.
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
         if (const int command = DefaultCommand(); command != 0) {
             emit commandChosen(command);
         }

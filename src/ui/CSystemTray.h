@@ -31,6 +31,7 @@ public:
         kHistory = 32776,
     };
     static constexpr int kTooltipLimit = 127;
+    static constexpr int kMessageMilliseconds = 10000;
     static constexpr std::chrono::milliseconds kAnimationStep{100};
     static constexpr std::chrono::seconds kAnimationDuration{4};
 
@@ -53,6 +54,9 @@ public:
     void SetPenDriveSource(std::function<bool()> source) { penDrivePresent = std::move(source); }
 
     bool IsVisible() const;
+    // A message beside the icon (where the desktop has no notification service); false when the icon
+    // is not docked or the tray host shows no messages.
+    bool ShowMessage(const QString& title, const QString& text, bool warning);
     QMenu* Menu() const { return menu.get(); }
     // The icon shown now, its tooltip and where the tray host put it (empty while not docked).
     QIcon CurrentIcon() const;

@@ -2,7 +2,9 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <utility>
@@ -17,6 +19,7 @@
 #include "platform/Unicode.h"
 #include "print/DocumentNames.h"
 #include "print/DocumentStaging.h"
+#include "print/Spooler.h"
 #include "ui/MainWindowFlags.h"
 
 namespace {
@@ -51,17 +54,29 @@ void MainWindowController::LoadSettings() {
     const std::filesystem::path dataFolder = DataFolder::Path();
     AppSettings& settings = AppSettings::Instance();
     if (!dataFolder.empty() && !settings.Load((dataFolder / kSettingsFileName).string())) {
-        StartupChecks::ReportSettings(settings);
+        StartupChecks::ReportSettings(settings, problems);
     }
-    StartupChecks::ReportDataFolder();
-    StartupChecks::ReportSpooler();
+    StartupChecks::ReportDataFolder(problems);
+    StartupChecks::ReportSpooler(problems);
+}
+
+void MainWindowController::SetDesktopNotifier(IDesktopNotifier* notifier) {
+    notices.SetNotifier(notifier);
+    problems.SetAudience(notifier != nullptr ? ServiceProblems::Audience::Desktop
+                                             : ServiceProblems::Audience::Service);
+}
+
+void MainWindowController::CheckPrinters() {
+    const bool listedBefore = problems.Known(ServiceProblems::Problem::NoPrinterOffered);
+    StartupChecks::ReportPrintersOffered(AppSettings::Instance(), Spooler::GetDestinations(), problems);
+    // An empty list is also traced, where a person watching the devices looks: they see none.
+    if (!listedBefore && problems.Known(ServiceProblems::Problem::NoPrinterOffered)) {
+        LogManager::Trace(problems.Current().back(), traceSink);
+    }
 }
 
 void MainWindowController::Start() {
-    if (const std::string noPrinters = StartupChecks::ReportPrintersOffered(AppSettings::Instance());
-        !noPrinters.empty()) {
-        LogManager::Trace(noPrinters, traceSink);
-    }
+    CheckPrinters();
     StartNetwork();
 }
 
@@ -71,11 +86,22 @@ void MainWindowController::Shutdown() {
 }
 
 bool MainWindowController::StartNetwork() {
-    if (network.StartNetworkService(AppSettings::Instance().local_port)) {
+    const std::string port = AppSettings::Instance().local_port;
+    if (network.StartNetworkService(port)) {
         networkRetry.stop();
+        if (problems.Known(ServiceProblems::Problem::PortTaken) ||
+            problems.Known(ServiceProblems::Problem::PortUnavailable)) {
+            EventLog::Write("The UDP port %s is open again: devices are served", port.c_str());
+        }
+        problems.Resolved(ServiceProblems::Problem::PortTaken);
+        problems.Resolved(ServiceProblems::Problem::PortUnavailable);
         emit networkStarted();
         return true;
     }
+    const int error = network.StartError();
+    problems.Report(error == EADDRINUSE ? ServiceProblems::Problem::PortTaken
+                                        : ServiceProblems::Problem::PortUnavailable,
+                    port, error != 0 ? std::strerror(error) : "the address is not of this computer");
     // A port that is taken or an address that is not up yet may come free: try again later, after a
     // restart with new ports as after the start of the program.
     if (!networkRetry.isActive()) {

@@ -6,10 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "app/DesktopNotices.h"
+#include "app/ServiceProblems.h"
 #include "net/NetworkService.h"
 #include "ui/IMainWindowPort.h"
 
 class CBrowserDlg;
+class IDesktopNotifier;
 class PrintedDocuments;
 class ITraceSink;
 
@@ -24,6 +27,17 @@ public:
 
     explicit MainWindowController(ITraceSink* traceSink, QObject* parent = nullptr);
     ~MainWindowController() override;
+
+    // The desktop's notifications (before LoadSettings): problems are then told there, with the
+    // settings window as the remedy; without them the advice is the service's (edit the file).
+    void SetDesktopNotifier(IDesktopNotifier* notifier);
+    // GUI thread: what the person is told of prints (PrintFailed, Printed) and problems.
+    DesktopNotices& Notices() { return notices; }
+    // What keeps the server from serving the devices now (said once each).
+    const ServiceProblems& Problems() const { return problems; }
+    // Looks at the offered printers again (after the settings window's OK): an empty list or a name
+    // that is no queue of the spooler is said once; one that was mended is forgotten.
+    void CheckPrinters();
 
     // Loads the settings from the data folder, says what keeps the server from printing (settings that
     // cannot be read, a data folder that cannot be written, a spooler out of reach) and starts the
@@ -79,6 +93,8 @@ private:
     CBrowserDlg& Page();
 
     ITraceSink* traceSink;
+    DesktopNotices notices;
+    ServiceProblems problems{ServiceProblems::Audience::Service, notices};
     NetworkService network;
     QTimer networkRetry;
     std::string currentDocument;

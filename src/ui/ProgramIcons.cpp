@@ -1,6 +1,7 @@
 #include "ui/ProgramIcons.h"
 
 #include <QString>
+#include <initializer_list>
 
 // The pictures are compiled into the static GUI library; its resource table must be registered by a
 // call the linker keeps.
@@ -10,11 +11,11 @@ static void RegisterProgramResources() {
 
 namespace {
 
-QIcon Sized(const char* name) {
+QIcon Sized(const char* name, std::initializer_list<int> sizes = {16, 22, 32, 48}) {
     static const bool registered = (RegisterProgramResources(), true);
     (void)registered;
     QIcon icon;
-    for (const int size : {16, 22, 32, 48}) {
+    for (const int size : sizes) {
         icon.addFile(QString(":/icons/%1-%2.png").arg(name).arg(size), QSize(size, size));
     }
     return icon;
@@ -25,7 +26,8 @@ QIcon Sized(const char* name) {
 namespace ProgramIcons {
 
 QIcon Application() {
-    return Sized("qopra2");
+    // Large too: task switchers and HiDPI screens ask for big icons.
+    return Sized("qopra2", {16, 22, 32, 48, 64, 128, 256});
 }
 
 QIcon Tray() {

@@ -48,6 +48,7 @@ class HousekeepingTest : public testing::Test {
 protected:
     void SetUp() override {
         paths.root = dir / "root";
+        paths.configHome = dir / "config";
         paths.programFile = dir / "bin" / "qopra2";
         paths.relaunchFile = dir / "bin" / "qopra2";
         EventLog::Global().SetFileName(dir / "qopra.log");
@@ -56,7 +57,11 @@ protected:
 
     Housekeeping Make() { return Housekeeping(paths, elevation, messages); }
     std::vector<std::string> Log() const { return LogMessages(dir / "qopra.log"); }
+    // The machine-wide entries (the old installation's) and the user's own.
     std::filesystem::path Entry(const char* name) const { return paths.AutostartFolder() / name; }
+    std::filesystem::path UserEntry() const {
+        return paths.UserAutostartFolder() / Housekeeping::kNewEntryName;
+    }
 
     // The old program is a copy of sleep; started through a link named `processName`, the kernel
     // calls the process by that name.
@@ -91,9 +96,9 @@ protected:
 TEST_F(HousekeepingTest, WithoutTheOldProgramNothingIsDoneOrLogged) {
     std::filesystem::create_directories(paths.AutostartFolder());
     WriteFileBytes(Entry(Housekeeping::kOldEntryName), "[Desktop Entry]\n");
-    EXPECT_FALSE(Make().RetireOldInstallation());
+    Make().RetireOldInstallation();
     elevation.userId = 1000;
-    EXPECT_FALSE(Make().RetireOldInstallation());
+    Make().RetireOldInstallation();
 
     EXPECT_TRUE(Log().empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "qopra.log"));
@@ -118,7 +123,7 @@ TEST_F(HousekeepingTest, AdministratorEndsEveryRunningOldProgramThenDeletesItAnd
     std::filesystem::create_directories(paths.AutostartFolder());
     WriteFileBytes(Entry(Housekeeping::kOldEntryName), "[Desktop Entry]\n");
     WriteFileBytes(Entry(Housekeeping::kNewEntryName), "[Desktop Entry]\n");
-    EXPECT_FALSE(housekeeping.RetireOldInstallation());
+    housekeeping.RetireOldInstallation();
 
     // Ended, though not yet reaped by their parent (this test): no longer running.
     EXPECT_FALSE(housekeeping.FindOldProcess());
@@ -143,7 +148,7 @@ TEST_F(HousekeepingTest, AdministratorIsToldWhatCouldNotBeRemovedAndStartUpGoesO
     std::filesystem::create_directories(paths.OldProgram() / "busy");
     std::filesystem::create_directories(Entry(Housekeeping::kOldEntryName) / "busy");
 
-    EXPECT_FALSE(Make().RetireOldInstallation());
+    Make().RetireOldInstallation();
 
     const std::string cannotDelete = "Can't delete file " + paths.OldProgram().string();
     EXPECT_EQ(Log(), (std::vector<std::string>{
@@ -154,53 +159,75 @@ TEST_F(HousekeepingTest, AdministratorIsToldWhatCouldNotBeRemovedAndStartUpGoesO
               (std::vector<std::string>{cannotDelete, "Failed to remove old Qopra.exe autorun"}));
 }
 
-TEST_F(HousekeepingTest, StandardUserAsksForTheRelaunchAndLeavesTheOldProgramAlone) {
+TEST_F(HousekeepingTest, StandardUserRunsOnlyTheRetiringStepElevatedAndIsToldWhatIsLeft) {
     PlaceOldProgram();
+    std::filesystem::create_directories(paths.AutostartFolder());
+    WriteFileBytes(Entry(Housekeeping::kOldEntryName), "[Desktop Entry]\n");
     elevation.userId = 1000;
-
-    EXPECT_TRUE(Make().RetireOldInstallation());
+    // The elevated step retires everything.
+    elevation.whileElevated = [&] {
+        std::filesystem::remove(paths.OldProgram());
+        std::filesystem::remove(Entry(Housekeeping::kOldEntryName));
+    };
+    Housekeeping housekeeping = Make();
+    EXPECT_TRUE(housekeeping.OldInstallationLeft());
+    housekeeping.RetireOldInstallation();
     ASSERT_EQ(elevation.launches.size(), 1u);
     EXPECT_EQ(elevation.launches[0].program, paths.relaunchFile);
-    EXPECT_EQ(elevation.launches[0].arguments, (std::vector<std::string>{"-forceAdmin"}));
+    EXPECT_EQ(elevation.launches[0].arguments, (std::vector<std::string>{Housekeeping::kRetireOption}));
     const std::string launched = "Launch of " + paths.relaunchFile.string() + " --> SUCCESS";
     EXPECT_EQ(Log(),
               (std::vector<std::string>{OsVersionLine(), "OS: Linux", "User is a STANDARD USER", launched}));
+    EXPECT_FALSE(housekeeping.OldInstallationLeft());
+    EXPECT_TRUE(messages.texts.empty());
 
-    // Refused: start-up goes on without retiring anything.
+    // The step ran but could remove nothing: this process, which has the screen, says so.
+    PlaceOldProgram();
+    WriteFileBytes(Entry(Housekeeping::kOldEntryName), "[Desktop Entry]\n");
+    elevation.whileElevated = nullptr;
+    Make().RetireOldInstallation();
+    EXPECT_EQ(messages.texts, (std::vector<std::string>{"Can't delete file " + paths.OldProgram().string(),
+                                                        "Failed to remove old Qopra.exe autorun"}));
+
+    // Refused: the start goes on without retiring anything, and nothing is shown.
+    messages.texts.clear();
     elevation.agrees = false;
-    EXPECT_FALSE(Make().RetireOldInstallation());
+    Make().RetireOldInstallation();
     EXPECT_EQ(Log().back(), "Failed launch of " + paths.relaunchFile.string());
     EXPECT_TRUE(std::filesystem::exists(paths.OldProgram()));
     EXPECT_TRUE(messages.texts.empty());
 }
 
-TEST_F(HousekeepingTest, AutostartEntryIsAValidDesktopEntryStartingThisProgram) {
+TEST_F(HousekeepingTest, AutostartEntryIsTheUsersOwnValidAndHidesAMachineWideOne) {
     if (std::system("command -v desktop-file-validate >/dev/null") != 0) {
         GTEST_SKIP() << "desktop-file-validate is not installed (Debian package desktop-file-utils)";
     }
+    elevation.userId = 1000;
     Housekeeping housekeeping = Make();
     EXPECT_FALSE(housekeeping.CheckNewAutoStartup());
-    // The program keeps its own files private; the entry and its folders serve every user's session.
+    // The program keeps its own files private; the entry and its folders are readable as desktops expect.
     const mode_t umask = ::umask(077);
     EXPECT_TRUE(housekeeping.SetNewAutoStartup());
     ::umask(umask);
     EXPECT_TRUE(housekeeping.CheckNewAutoStartup());
     EXPECT_FALSE(housekeeping.CheckAutoStartup());
 
-    const std::filesystem::path entry = Entry(Housekeeping::kNewEntryName);
+    const std::filesystem::path entry = UserEntry();
     EXPECT_EQ(ReadFileBytes(entry),
               "[Desktop Entry]\nType=Application\nName=Qopra\nComment=Wi-Fi print service\n"
               "Exec=" +
-                  paths.programFile.string() + "\nTerminal=false\n");
+                  paths.programFile.string() + "\nIcon=qopra2\nTerminal=false\n");
     EXPECT_EQ(std::system(("desktop-file-validate '" + entry.string() + "'").c_str()), 0);
     struct stat mode {};
     ASSERT_EQ(stat(entry.c_str(), &mode), 0);
     EXPECT_EQ(mode.st_mode & 0777, 0644u);
-    ASSERT_EQ(stat(paths.AutostartFolder().c_str(), &mode), 0);
+    ASSERT_EQ(stat(paths.UserAutostartFolder().c_str(), &mode), 0);
     EXPECT_EQ(mode.st_mode & 0777, 0755u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(paths.AutostartFolder()),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(paths.UserAutostartFolder()),
                             std::filesystem::directory_iterator()),
               1);
+    EXPECT_FALSE(std::filesystem::exists(paths.AutostartFolder())) << "nothing machine-wide, no elevation";
+    EXPECT_TRUE(elevation.launches.empty());
     EXPECT_EQ(Log(), (std::vector<std::string>{"Set value of key Qopra2: " + paths.programFile.string()}));
 
     // Setting it again replaces it; removing it twice is no failure.
@@ -208,7 +235,21 @@ TEST_F(HousekeepingTest, AutostartEntryIsAValidDesktopEntryStartingThisProgram) 
     EXPECT_TRUE(housekeeping.RemoveNewAutoStartup());
     EXPECT_FALSE(housekeeping.CheckNewAutoStartup());
     EXPECT_TRUE(housekeeping.RemoveNewAutoStartup());
-    EXPECT_FALSE(std::filesystem::exists(Entry(Housekeeping::kOldEntryName)));
+    EXPECT_FALSE(std::filesystem::exists(entry));
+
+    // A machine-wide entry of an earlier installation starts the program too; clearing the box hides
+    // it with an entry of the user's, which ticking it again replaces.
+    std::filesystem::create_directories(paths.AutostartFolder());
+    WriteFileBytes(Entry(Housekeeping::kNewEntryName), *DesktopEntry::AutostartText(paths.programFile));
+    EXPECT_TRUE(housekeeping.CheckNewAutoStartup());
+    EXPECT_TRUE(housekeeping.RemoveNewAutoStartup());
+    EXPECT_FALSE(housekeeping.CheckNewAutoStartup());
+    EXPECT_NE(ReadFileBytes(entry).find("\nHidden=true\n"), std::string::npos);
+    EXPECT_EQ(std::system(("desktop-file-validate '" + entry.string() + "'").c_str()), 0);
+    EXPECT_TRUE(std::filesystem::exists(Entry(Housekeeping::kNewEntryName)));
+    EXPECT_TRUE(housekeeping.SetNewAutoStartup());
+    EXPECT_TRUE(housekeeping.CheckNewAutoStartup());
+    std::filesystem::remove(Entry(Housekeeping::kNewEntryName));
 
     // A path with blanks, quotes, a dollar, a percent and a backslash still starts exactly that file.
     paths.programFile = dir / "My Apps" / "qo\"pra$2 100%\\x";
@@ -223,32 +264,32 @@ TEST_F(HousekeepingTest, AutostartEntryIsAValidDesktopEntryStartingThisProgram) 
 
 TEST_F(HousekeepingTest, AutostartFailuresAreLoggedAndShown) {
     // A file where the autostart folder should be.
-    std::filesystem::create_directories(paths.AutostartFolder().parent_path());
-    WriteFileBytes(paths.AutostartFolder(), "not a folder");
+    std::filesystem::create_directories(paths.UserAutostartFolder().parent_path());
+    WriteFileBytes(paths.UserAutostartFolder(), "not a folder");
     EXPECT_FALSE(Make().SetNewAutoStartup());
     EXPECT_FALSE(Make().CheckNewAutoStartup());
     EXPECT_EQ(Log(), (std::vector<std::string>{"Failed to SetNewAutoStartup."}));
     EXPECT_TRUE(messages.texts.empty());
 
     // The entry cannot be replaced (a folder with content holds its name).
-    std::filesystem::remove(paths.AutostartFolder());
-    std::filesystem::create_directories(Entry(Housekeeping::kNewEntryName) / "busy");
+    std::filesystem::remove(paths.UserAutostartFolder());
+    std::filesystem::create_directories(UserEntry() / "busy");
     EXPECT_FALSE(Make().SetNewAutoStartup());
     EXPECT_EQ(messages.texts, (std::vector<std::string>{"Failed to set autorun"}));
     EXPECT_FALSE(Make().RemoveNewAutoStartup());
     EXPECT_EQ(Log().back(), "Failed to RemoveNewAutoStartup.");
 
     // A program path an entry cannot hold.
-    std::filesystem::remove_all(paths.AutostartFolder());
+    std::filesystem::remove_all(paths.UserAutostartFolder());
     paths.programFile = dir / "line\nbreak";
     EXPECT_FALSE(Make().SetNewAutoStartup());
     EXPECT_EQ(messages.texts.size(), 2u);
-    EXPECT_FALSE(std::filesystem::exists(Entry(Housekeeping::kNewEntryName)));
+    EXPECT_FALSE(std::filesystem::exists(UserEntry()));
     EXPECT_EQ(DesktopEntry::AutostartText("relative/qopra2"), std::nullopt);
     EXPECT_EQ(DesktopEntry::AutostartText(std::string("/opt/bad\xff") + "name"), std::nullopt);
 }
 
-TEST_F(HousekeepingTest, PkexecRelaunchKeepsTheDisplayAndTellsAStartFromARefusal) {
+TEST_F(HousekeepingTest, PkexecRunsTheStepWithTheDisplayAndTellsItsEndFromARefusal) {
     const std::filesystem::path argsFile = dir / "elevator-args";
     const std::filesystem::path seenFile = dir / "relaunched";
     const std::filesystem::path agreeing = dir / "agreeing-elevator";
@@ -259,8 +300,7 @@ TEST_F(HousekeepingTest, PkexecRelaunchKeepsTheDisplayAndTellsAStartFromARefusal
     MakeExecutable(agreeing, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + argsFile.string() + "'\nexec \"$@\"\n");
     MakeExecutable(refusing, "#!/bin/sh\nexit 126\n");
     MakeExecutable(program, "#!/bin/sh\n{ printf '%s\\n' \"$@\"; echo \"DISPLAY=$DISPLAY\"; } > '" +
-                                seenFile.string() + ".part'\nmv '" + seenFile.string() + ".part' '" +
-                                seenFile.string() + "'\n");
+                                seenFile.string() + "'\nexit 1\n");
 
     std::map<std::string, std::optional<std::string>> saved;
     for (const char* name : PkexecElevation::kKeptVariables) {
@@ -272,20 +312,16 @@ TEST_F(HousekeepingTest, PkexecRelaunchKeepsTheDisplayAndTellsAStartFromARefusal
     unsetenv("WAYLAND_DISPLAY");
     setenv("XDG_RUNTIME_DIR", "/tmp/test-runtime", 1);
 
-    const std::vector<std::string> arguments{"-forceAdmin", "-autostartcheck", "-checkstate=1"};
-    EXPECT_TRUE(PkexecElevation(agreeing).StartElevated(program, arguments));
-    for (int i = 0; i < 500 && !std::filesystem::exists(seenFile); ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
+    // The step's own exit code comes back once it has ended.
+    const std::vector<std::string> arguments{Housekeeping::kRetireOption};
+    EXPECT_EQ(PkexecElevation(agreeing).RunElevated(program, arguments), std::optional<int>(1));
     EXPECT_EQ(SplitLines(ReadFileBytes(argsFile)),
               (std::vector<std::string>{"/usr/bin/env", "DISPLAY=:77", "XAUTHORITY=/tmp/test-xauthority",
-                                        "XDG_RUNTIME_DIR=/tmp/test-runtime", program.string(), "-forceAdmin",
-                                        "-autostartcheck", "-checkstate=1"}));
-    EXPECT_EQ(SplitLines(ReadFileBytes(seenFile)),
-              (std::vector<std::string>{"-forceAdmin", "-autostartcheck", "-checkstate=1", "DISPLAY=:77"}));
+                                        "XDG_RUNTIME_DIR=/tmp/test-runtime", program.string(), "-retire"}));
+    EXPECT_EQ(SplitLines(ReadFileBytes(seenFile)), (std::vector<std::string>{"-retire", "DISPLAY=:77"}));
 
-    EXPECT_FALSE(PkexecElevation(refusing).StartElevated(program, arguments));
-    EXPECT_FALSE(PkexecElevation(dir / "no-such-elevator").StartElevated(program, arguments));
+    EXPECT_EQ(PkexecElevation(refusing).RunElevated(program, arguments), std::nullopt);
+    EXPECT_EQ(PkexecElevation(dir / "no-such-elevator").RunElevated(program, arguments), std::nullopt);
 
     for (const auto& [name, value] : saved) {
         if (value) {

@@ -7,6 +7,7 @@
 #include <regex>
 #include <thread>
 
+#include "e2e/DesktopShell.h"
 #include "support/ChildProcess.h"
 #include "support/FileBytes.h"
 #include "support/TempDir.h"
@@ -16,19 +17,8 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string Shell(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char chunk[4096];
-        std::size_t count = 0;
-        while ((count = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-            output.append(chunk, count);
-        }
-        ::pclose(pipe);
-    }
-    return output;
-}
+using desktopshell::Shell;
+using desktopshell::WaitUntil;
 
 bool Available() {
     const char* display = std::getenv("DISPLAY");
@@ -43,29 +33,18 @@ std::optional<std::pair<int, int>> IconPosition() {
     std::smatch match;
     if (std::regex_search(
             tree, match,
-            std::regex(R"re("qopra2": \("qopra2" "qopra2"\)\s+(\d+)x(\d+)\S*\s+\+(-?\d+)\+(-?\d+))re"))) {
+            std::regex(R"re("Qopra": \("qopra2" "qopra2"\)\s+(\d+)x(\d+)\S*\s+\+(-?\d+)\+(-?\d+))re"))) {
         return std::pair{std::stoi(match[3]) + std::stoi(match[1]) / 2,
                          std::stoi(match[4]) + std::stoi(match[2]) / 2};
     }
     return std::nullopt;
 }
 
-template <typename Check> bool WaitUntil(Check check, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!check()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
 // Windows of other tests share the display: only the given program's window with exactly that title
-// counts.
+// (and the program's name after it, as every window of it has) counts.
 bool MainWindowShown(const ChildProcess& program, const std::string& title) {
     return !Shell("xdotool search --all --onlyvisible --pid " + std::to_string(program.Pid()) + " --name '^" +
-                  title + "$' 2>/dev/null")
+                  title + "( |$)' 2>/dev/null")
                 .empty();
 }
 
@@ -111,8 +90,8 @@ TEST_F(DesktopTrayTest, TheIconOpensTheWindowComesBackWithItsHostAndCloseEndsThe
     EXPECT_FALSE(MainWindowShown(qopra, "Servizio di stampa Wi-Fi"))
         << "with a tray host the window stays hidden at the start";
 
-    // A double click is OPEN.
-    Click(*IconPosition(), 1, 2);
+    // A single click is OPEN, as many tray hosts report only single clicks.
+    Click(*IconPosition(), 1, 1);
     EXPECT_TRUE(WaitUntil([&] { return MainWindowShown(qopra, "Servizio di stampa Wi-Fi"); }));
 
     // The tray host goes and comes back: so does the icon.

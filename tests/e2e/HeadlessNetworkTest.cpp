@@ -283,14 +283,26 @@ TEST(HeadlessNetwork, StartSaysWhatKeepsDevicesFromBeingServed) {
     settings.aliases.clear();
     HeadlessServer server(settings);
     ASSERT_TRUE(server.WaitFor(" is running on port "));
-    EXPECT_TRUE(server.WaitFor("No printer is offered: devices will see an empty printer list. Choose the "
-                               "printers in the settings window, or list them as <printer> elements"));
+    // The service's administrator is told to edit the settings file, not to use a window.
+    EXPECT_TRUE(server.WaitFor("No printer is offered: devices will see an empty printer list. Edit "));
+    EXPECT_TRUE(server.WaitFor("list the printers as <printer> elements of <printers> (lpstat -e names the "
+                               "queues), then restart the service."));
     EXPECT_EQ(server.Count("No printer is offered"), 1u);
+    EXPECT_EQ(server.Count("settings window"), 0u);
 
-    // A second server on the same port says why it cannot start (and tries again later).
+    // A second server on the same port says why it cannot start, once, though it tries again every
+    // few seconds.
     Settings same = settings;
     same.reservedPadPort = std::make_shared<ReservedTcpPort>();
     same.padPort = same.reservedPadPort->Port();
     HeadlessServer second(same);
-    EXPECT_TRUE(second.WaitFor(" port " + std::to_string(settings.localPort) + ": Address already in use"));
+    const std::string port = std::to_string(settings.localPort);
+    EXPECT_TRUE(second.WaitFor(" port " + port + ": Address already in use"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+    EXPECT_EQ(second.Count(" port " + port + ": Address already in use"), 1u) << "not every 5 s";
+    const std::string log = ReadFileBytes(second.Data() / "qopra.log");
+    EXPECT_NE(log.find("[ERROR] Unable to start UDP server on port " + port + ": Address already in use. "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("set another <local_port> in "), std::string::npos) << log;
 }

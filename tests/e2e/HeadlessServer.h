@@ -159,6 +159,8 @@ public:
     ~HeadlessServer() { Stop(); }
 
     bool Running() const { return pid > 0; }
+    // The server's data folder.
+    std::filesystem::path Data() const { return folder.Path() / "Qopra"; }
     pid_t Pid() const { return pid; }
 
     // Ends the server as a service manager would; true when it ended by itself.

@@ -79,6 +79,10 @@ TEST_F(HtmlPrintTest, HtmlPageIsPrintedThroughTheBrowserRecordedAndItsWorkingFol
     EXPECT_TRUE(Has(run.output, "RESULT 0 (printed) REASON 0x0 (none)")) << run.output;
     EXPECT_TRUE(printtest::FindJob(kPrinter, name).has_value());
     EXPECT_FALSE(Has(server.Log(), "PrintFileOnBrowser error.")) << server.Log();
+    // The browser engine's start-up talk stays out of the journal.
+    EXPECT_FALSE(Has(server.process->Output(), "qt.webenginecontext") ||
+                 Has(server.process->Output(), "No suitable graphics backend"))
+        << server.process->Output();
 
     // The register takes the document once it has printed, and saves it a moment later.
     std::string text;

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <pugixml.hpp>
 #include <set>
@@ -12,9 +15,11 @@
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "app/gui/QtConfirmBox.h"
 #include "archive/PrintedDocuments.h"
 #include "archive/gui/CHistoryDlg.h"
 #include "gui/SettingsWindowApplication.h"
+#include "support/AnsweredDialogs.h"
 #include "support/FileBytes.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
@@ -112,8 +117,8 @@ TEST_F(HistoryWindowTest, ShowsTheKeptDocumentsWithTheirTextsAndLayoutInTheInter
     fs::remove_all(gone);
     Open();
     EXPECT_EQ(window->windowTitle(), "ARCHIVE");
-    EXPECT_EQ(PreviewButton()->text(), "PREVIEW");
-    EXPECT_EQ(DeleteButton()->text(), "DELETE");
+    EXPECT_EQ(PreviewButton()->text().remove(QChar('&')), "PREVIEW");
+    EXPECT_EQ(DeleteButton()->text().remove(QChar('&')), "DELETE");
     EXPECT_FALSE(PreviewButton()->isEnabled());
     EXPECT_FALSE(DeleteButton()->isEnabled());
     const QStringList headings = {List()->horizontalHeaderItem(0)->text(),
@@ -165,8 +170,8 @@ TEST_F(HistoryWindowTest, ShowsTheKeptDocumentsWithTheirTextsAndLayoutInTheInter
 
     CHistoryDlg italian(kItalian, documents);
     EXPECT_EQ(italian.windowTitle(), "ARCHIVIO");
-    EXPECT_EQ(italian.findChild<QPushButton*>("previewButton")->text(), "ANTEPRIMA");
-    EXPECT_EQ(italian.findChild<QPushButton*>("deleteButton")->text(), "ELIMINA");
+    EXPECT_EQ(italian.findChild<QPushButton*>("previewButton")->text().remove(QChar('&')), "ANTEPRIMA");
+    EXPECT_EQ(italian.findChild<QPushButton*>("deleteButton")->text().remove(QChar('&')), "ELIMINA");
     EXPECT_EQ(italian.findChild<QTableWidget*>("historyList")->horizontalHeaderItem(2)->text(), "Stampante");
 }
 
@@ -214,23 +219,30 @@ TEST_F(HistoryWindowTest, PreviewAndDeleteAreUsableWhileARowIsSelectedAndPreview
     QTest::keyClick(List(), Qt::Key_Return);
     EXPECT_EQ(window->RowCount(), 4);
 
-    // Delete goes for the first selected row only; the others stay selected and usable.
+    // Delete asks once for all the selected rows, and Cancel keeps every one.
+    AnsweredQuestion question;
+    question.answer = false;
+    window->SetConfirmation(&question);
     QTest::mouseClick(DeleteButton(), Qt::LeftButton);
-    EXPECT_EQ(Documents(), (std::vector<std::string>{"doc2.htm", "doc3.htm", "doc4.htm"}));
-    EXPECT_TRUE(ButtonsEnabled());
-    // Deleting the only selected row leaves nothing selected, and nothing to press.
+    EXPECT_EQ(window->RowCount(), 4);
+    EXPECT_EQ(question.texts, (std::vector<std::string>{
+                                  "Attention!\nAre you sure you wish to delete the selected documents?"}));
+    // Two of them: both go after one question; the Delete key in the list does what the button does.
+    question.answer = true;
     ClickRow(1);
-    QTest::mouseClick(DeleteButton(), Qt::LeftButton);
-    EXPECT_EQ(Documents(), (std::vector<std::string>{"doc2.htm", "doc4.htm"}));
+    ClickRow(3, Qt::ControlModifier);
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_EQ(Documents(), (std::vector<std::string>{"doc1.htm", "doc3.htm"}));
+    EXPECT_EQ(question.texts.size(), 2u);
     EXPECT_FALSE(ButtonsEnabled());
-    // Deleting the last row leaves both disabled.
-    for (int left = 2; left > 0; --left) {
-        ClickRow(0);
-        QTest::mouseClick(DeleteButton(), Qt::LeftButton);
-    }
+    EXPECT_EQ(RegisterIds(), (std::set<std::string>{"1", "3"}));
+    // The rest at once leaves nothing to press.
+    QTest::keyClick(List(), Qt::Key_A, Qt::ControlModifier);
+    QTest::mouseClick(DeleteButton(), Qt::LeftButton);
     EXPECT_EQ(window->RowCount(), 0);
     EXPECT_FALSE(ButtonsEnabled());
     EXPECT_TRUE(RegisterIds().empty());
+    EXPECT_FALSE(fs::exists(data / "kept-1"));
 }
 
 TEST_F(HistoryWindowTest, DeleteRemovesEntryFolderAndRowButNeverAnythingOutsideTheDataFolder) {
@@ -305,4 +317,32 @@ TEST_F(HistoryWindowTest, DeleteRemovesEntryFolderAndRowButNeverAnythingOutsideT
     EXPECT_EQ(ReadFileBytes(documents.Path()), "not a register");
     const std::vector<std::string> after = LogMessages(data / "qopra.log");
     EXPECT_EQ(after.back(), "Failed to remove printed document 8 from XML.");
+}
+
+TEST_F(HistoryWindowTest, TheRealQuestionBeforeDeleteKeepsTheDocumentsOnEnter) {
+    Keep("kept.htm", 1);
+    Open();
+    QtConfirmBox box;
+    window->SetConfirmation(&box);
+    // Answers the message box as a person would: `key` on whatever button has the keyboard.
+    const auto answer = [&](Qt::Key key) {
+        bool asked = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                poll.stop();
+                asked = true;
+                EXPECT_EQ(question->defaultButton(), question->button(QMessageBox::Cancel))
+                    << "the destructive button is not the default";
+                QTest::keyClick(question, key);
+            }
+        });
+        poll.start(10);
+        ClickRow(0);
+        QTest::mouseClick(DeleteButton(), Qt::LeftButton);
+        EXPECT_TRUE(asked);
+    };
+    answer(Qt::Key_Return);
+    EXPECT_EQ(window->RowCount(), 1);
+    EXPECT_TRUE(fs::exists(data / "kept-1"));
 }

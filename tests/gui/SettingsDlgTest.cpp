@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -43,10 +46,10 @@ protected:
         windowtest::Application();
         EventLog::Global().SetFileName(dir / "qopra.log");
         paths.root = dir / "root";
+        paths.configHome = dir / "config";
         paths.programFile = dir / "bin" / "qopra2";
         paths.relaunchFile = dir / "bin" / "qopra2";
         services = CSettingsDlg::Services::Real();
-        services.endProcess = [this] { ++endRequests; };
     }
     void TearDown() override { EventLog::Global().SetFileName({}); }
 
@@ -126,7 +129,7 @@ protected:
     }
     void Press(const char* buttonName) { QTest::mouseClick(Child<QPushButton>(buttonName), Qt::LeftButton); }
 
-    std::filesystem::path Entry() const { return paths.AutostartFolder() / Housekeeping::kNewEntryName; }
+    std::filesystem::path Entry() const { return paths.UserAutostartFolder() / Housekeeping::kNewEntryName; }
 
     TempDir dir;
     std::filesystem::path file = dir / "qopra.xml";
@@ -136,7 +139,6 @@ protected:
     RecordedMessages messages;
     StartupFlags flags;
     CSettingsDlg::Services services;
-    int endRequests = 0;
     std::unique_ptr<Housekeeping> housekeeping;
     std::unique_ptr<CSettingsDlg> window;
 };
@@ -338,79 +340,103 @@ TEST_F(SettingsDlgTest, AddressBoxSelectsTheSavedAddressAndTheHardwareAddressFol
     EXPECT_EQ(CSettingsDlg::ChooseAddress({}, "10.0.0.1"), -1);
 }
 
-TEST_F(SettingsDlgTest, AutoStartAsAdministratorWritesAndRemovesTheEntryWhateverTheBoxWas) {
-    LoadFile();
-    Open();
-    auto* box = Child<QCheckBox>("autoStartBox");
-    EXPECT_FALSE(box->isChecked());
-    QTest::keyClick(box, Qt::Key_Space);
-    Press("okButton");
-    EXPECT_NE(ReadFileBytes(Entry()).find("\nExec=" + paths.programFile.string() + "\n"), std::string::npos);
+TEST_F(SettingsDlgTest, AutoStartIsTheUsersOwnEntryWrittenWithoutElevationByAnyUser) {
+    for (const unsigned user : {1000u, 0u}) {
+        elevation.userId = user;
+        std::filesystem::remove_all(paths.configHome);
+        LoadFile();
+        Open();
+        auto* box = Child<QCheckBox>("autoStartBox");
+        EXPECT_FALSE(box->isChecked());
+        if (user != 0) {
+            Toggle(kPdfQueue);
+        }
+        // Alt and the box's letter tick it, as a person with the keyboard does.
+        const QString text = box->text();
+        const QChar letter = text.at(text.indexOf('&') + 1);
+        QTest::keyClick(window.get(), letter.toLatin1(), Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return box->isChecked(); })) << text.toStdString();
+        Press("okButton");
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_NE(ReadFileBytes(Entry()).find("\nExec=" + paths.programFile.string() + "\n"),
+                  std::string::npos);
+        EXPECT_NE(ReadFileBytes(file).find("<printer>qopra-pdf</printer>"), std::string::npos);
 
+        // The box reads the entry: gone by other hands, the box shows it.
+        Open();
+        EXPECT_TRUE(box->isChecked());
+        std::filesystem::remove(Entry());
+        Open();
+        EXPECT_FALSE(box->isChecked());
+        QTest::keyClick(box, Qt::Key_Space);
+        Press("okButton");
+        Open();
+        QTest::keyClick(box, Qt::Key_Space);
+        Press("okButton");
+        EXPECT_FALSE(std::filesystem::exists(Entry()));
+        EXPECT_TRUE(elevation.launches.empty()) << "no elevation, no restart";
+        EXPECT_TRUE(messages.texts.empty());
+        window.reset();
+    }
+
+    // A copy started by an older program's relaunch still shows the box as its command line says, once.
+    flags.autostartCheck = true;
+    flags.checkState = 1;
     Open();
-    EXPECT_TRUE(box->isChecked());
-    std::filesystem::remove(Entry());
+    EXPECT_TRUE(Child<QCheckBox>("autoStartBox")->isChecked());
+    EXPECT_FALSE(flags.autostartCheck);
     Press("okButton");
     EXPECT_TRUE(std::filesystem::exists(Entry()));
-
     Open();
-    QTest::keyClick(box, Qt::Key_Space);
-    Press("okButton");
-    EXPECT_FALSE(std::filesystem::exists(Entry()));
-    EXPECT_TRUE(elevation.launches.empty());
-    EXPECT_EQ(endRequests, 0);
+    EXPECT_TRUE(Child<QCheckBox>("autoStartBox")->isChecked());
 }
 
-TEST_F(SettingsDlgTest, AutoStartAsStandardUserRelaunchesWithTheBoxAndTheCopyShowsItOnce) {
-    elevation.userId = 1000;
+TEST_F(SettingsDlgTest, NotifyBoxKeyboardAccessAndSizesFitTheTexts) {
     LoadFile();
     Open();
-    auto* box = Child<QCheckBox>("autoStartBox");
+    auto* notify = Child<QCheckBox>("notifyBox");
+    EXPECT_TRUE(notify->isChecked()) << "printed documents are told by default";
+    QTest::keyClick(notify, Qt::Key_Space);
     Press("okButton");
-    EXPECT_TRUE(elevation.launches.empty());
+    EXPECT_FALSE(settings.notify_printed);
+    EXPECT_NE(ReadFileBytes(file).find("<notify_printed>0</notify_printed>"), std::string::npos);
+    Open();
+    EXPECT_FALSE(notify->isChecked());
 
-    Open();
-    Toggle(kPdfQueue);
-    QTest::keyClick(box, Qt::Key_Space);
-    Press("okButton");
-    ASSERT_EQ(elevation.launches.size(), 1u);
-    EXPECT_EQ(elevation.launches[0].program, paths.relaunchFile);
-    EXPECT_EQ(elevation.launches[0].arguments,
-              (std::vector<std::string>{"-forceAdmin", "-autostartcheck", "-checkstate=1"}));
-    EXPECT_EQ(endRequests, 1);
-    EXPECT_FALSE(window->isVisible());
-    // The settings were saved before this process ends; the entry is the elevated copy's work.
-    EXPECT_NE(ReadFileBytes(file).find("<printer>qopra-pdf</printer>"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(Entry()));
+    // Every label leads to its box, every control has its own letter and a name for screen readers.
+    QSet<QChar> letters;
+    for (QWidget* each : window->findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(each); label != nullptr && label->buddy() != nullptr) {
+            text = label->text();
+            EXPECT_FALSE(label->buddy()->accessibleName().isEmpty()) << text.toStdString();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(each);
+                   button != nullptr && button->isVisible()) {
+            text = button->text();
+        } else {
+            continue;
+        }
+        const qsizetype mark = text.indexOf('&');
+        ASSERT_GE(mark, 0) << text.toStdString();
+        EXPECT_FALSE(letters.contains(text.at(mark + 1).toLower())) << text.toStdString();
+        letters.insert(text.at(mark + 1).toLower());
+    }
+    EXPECT_GE(letters.size(), 8);
+    auto* localPortLabel = Child<QLabel>("localPortLabel");
+    const QString portText = localPortLabel->text();
+    QTest::keyClick(window.get(), portText.at(portText.indexOf('&') + 1).toLatin1(), Qt::AltModifier);
+    EXPECT_TRUE(Child<QLineEdit>("localPortEdit")->hasFocus());
 
-    std::filesystem::create_directories(paths.AutostartFolder());
-    WriteFileBytes(Entry(), "[Desktop Entry]\n");
-    Open();
-    EXPECT_TRUE(box->isChecked());
-    QTest::keyClick(box, Qt::Key_Space);
-    elevation.agrees = false;
-    Press("okButton");
-    ASSERT_EQ(elevation.launches.size(), 2u);
-    EXPECT_EQ(elevation.launches[1].arguments.back(), "-checkstate=0");
-    EXPECT_EQ(messages.texts, (std::vector<std::string>{
-                                  "Can't restart the application asking for Administrator privileges "}));
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(endRequests, 1);
-
-    // The elevated copy's first showing takes the box from its command line, later ones from the entry.
-    flags.autostartCheck = true;
-    flags.checkState = 0;
-    Open();
-    EXPECT_FALSE(box->isChecked());
-    EXPECT_FALSE(flags.autostartCheck);
-    Open();
-    EXPECT_TRUE(box->isChecked());
-    elevation.userId = 0;
-    flags.autostartCheck = true;
-    flags.checkState = 0;
-    Open();
-    Press("okButton");
-    EXPECT_FALSE(std::filesystem::exists(Entry()));
+    // Ten printer rows show without scrolling, and the window cannot be made smaller than its texts.
+    EXPECT_GE(List()->viewport()->height(), 10 * List()->verticalHeader()->defaultSectionSize());
+    window->resize(100, 100);
+    QTest::qWait(20);
+    EXPECT_GE(window->width(), window->minimumSizeHint().width());
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->isVisible()) {
+            EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+        }
+    }
 }
 
 TEST_F(SettingsDlgTest, TextsFollowTheInterfaceLanguageAndAnUnreachableSpoolerKeepsTheOfferedPrinters) {
@@ -419,13 +445,13 @@ TEST_F(SettingsDlgTest, TextsFollowTheInterfaceLanguageAndAnUnreachableSpoolerKe
     services.installedPrinters = [] { return std::optional<std::vector<std::string>>(); };
     Open();
     EXPECT_EQ(window->windowTitle(), "Impostazioni");
-    EXPECT_EQ(Child<QLabel>("addressLabel")->text(), "Indirizzo UDP");
-    EXPECT_EQ(Child<QLabel>("localPortLabel")->text(), "Porta UDP");
-    EXPECT_EQ(Child<QLabel>("padPortLabel")->text(), "Porta TCP");
-    EXPECT_EQ(Child<QLabel>("printersLabel")->text(), "Stampanti disponibili");
-    EXPECT_EQ(Child<QCheckBox>("autoStartBox")->text(), "Avvio automatico");
-    EXPECT_EQ(Child<QPushButton>("cancelButton")->text(), "Annulla");
-    EXPECT_EQ(Child<QPushButton>("okButton")->text(), "OK");
+    EXPECT_EQ(Child<QLabel>("addressLabel")->text().remove(QChar('&')), "Indirizzo UDP");
+    EXPECT_EQ(Child<QLabel>("localPortLabel")->text().remove(QChar('&')), "Porta UDP");
+    EXPECT_EQ(Child<QLabel>("padPortLabel")->text().remove(QChar('&')), "Porta TCP");
+    EXPECT_EQ(Child<QLabel>("printersLabel")->text().remove(QChar('&')), "Stampanti disponibili");
+    EXPECT_EQ(Child<QCheckBox>("autoStartBox")->text().remove(QChar('&')), "Avvio automatico");
+    EXPECT_EQ(Child<QPushButton>("cancelButton")->text().remove(QChar('&')), "Annulla");
+    EXPECT_EQ(Child<QPushButton>("okButton")->text().remove(QChar('&')), "OK");
     EXPECT_EQ(Child<QLabel>("localPortError")->text(), "Inserire un numero di porta da 1 a 65535");
     EXPECT_EQ(List()->horizontalHeaderItem(0)->text(), "Nome originale");
     EXPECT_EQ(List()->horizontalHeaderItem(1)->text(), "Nome personale");
@@ -436,9 +462,9 @@ TEST_F(SettingsDlgTest, TextsFollowTheInterfaceLanguageAndAnUnreachableSpoolerKe
     EXPECT_EQ(AliasShown("Ufficio"), "Stampa");
     Rename("Ufficio", [](CPrnNameDlg& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Nome della stampante");
-        EXPECT_EQ(dialog.findChild<QLabel*>("printerNameLabel")->text(), "Nome originale");
-        EXPECT_EQ(dialog.findChild<QLabel*>("aliasLabel")->text(), "Nome personale");
-        EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->text(), "Annulla");
+        EXPECT_EQ(dialog.findChild<QLabel*>("printerNameLabel")->text().remove(QChar('&')), "Nome originale");
+        EXPECT_EQ(dialog.findChild<QLabel*>("aliasLabel")->text().remove(QChar('&')), "Nome personale");
+        EXPECT_EQ(dialog.findChild<QPushButton*>("cancelButton")->text().remove(QChar('&')), "Annulla");
         EXPECT_EQ(dialog.findChild<QLineEdit*>("aliasEdit")->text(), "Stampa");
         QTest::keyClick(dialog.findChild<QLineEdit*>("aliasEdit"), Qt::Key_Escape);
     });

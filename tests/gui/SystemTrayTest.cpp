@@ -36,13 +36,14 @@ TEST(SystemTray, MenuTextsFollowTheInterfaceLanguageAndThePenDriveEntryTheDrives
     tray.SetPenDriveSource([&] { return drives; });
 
     tray.PrepareMenu();
-    EXPECT_EQ(EntryTexts(tray), (std::vector<QString>{"Open", "ARCHIVE", "Configure",
-                                                      "Documents on removable drives", "Close"}));
+    // Each entry with a letter of its own for the keyboard.
+    EXPECT_EQ(EntryTexts(tray), (std::vector<QString>{"&Open", "&ARCHIVE", "&Configure",
+                                                      "&Documents on removable drives", "C&lose"}));
     EXPECT_FALSE(tray.Menu()->actions()[3]->isEnabled());
     language = Language("it-IT");
     drives = true;
     tray.PrepareMenu();
-    EXPECT_EQ(tray.Menu()->actions()[0]->text(), "Apri");
+    EXPECT_EQ(tray.Menu()->actions()[0]->text(), "&Apri");
     EXPECT_TRUE(tray.Menu()->actions()[3]->isEnabled());
     language = Language("ja-JP");
     tray.PrepareMenu();

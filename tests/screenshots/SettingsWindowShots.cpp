@@ -37,7 +37,6 @@ bool ShootLanguage(const Language& language, const std::filesystem::path& output
         return std::optional<std::vector<std::string>>(
             {"Office-Laser", "Reception-Inkjet", "Warehouse-Labels", "Photo-A4"});
     };
-    services.endProcess = [] {};
 
     InstallationPaths paths;
     paths.root = output / "no-root";

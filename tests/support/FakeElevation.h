@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,13 +20,18 @@ public:
 
     explicit FakeElevation(unsigned userId = 0) : userId(userId) {}
     unsigned EffectiveUserId() const override { return userId; }
-    bool StartElevated(const std::filesystem::path& program,
-                       const std::vector<std::string>& arguments) override {
+    std::optional<int> RunElevated(const std::filesystem::path& program,
+                                   const std::vector<std::string>& arguments) override {
         launches.push_back(Launch{program, arguments});
-        return agrees;
+        if (whileElevated) {
+            whileElevated();
+        }
+        return agrees ? std::optional<int>(0) : std::nullopt;
     }
 
     unsigned userId;
     bool agrees = true;
+    // What the elevated program does (the retiring step, done by the test).
+    std::function<void()> whileElevated;
     std::vector<Launch> launches;
 };

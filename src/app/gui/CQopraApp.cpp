@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -27,7 +28,10 @@
 #include "app/gui/QtMessageBox.h"
 #include "app/gui/TraceWindowSink.h"
 #include "ui/CQopraDlg.h"
+#include "ui/CSystemTray.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/MainWindowController.h"
+#include "ui/ProgramIcons.h"
 #include "ui/QtPrintDialog.h"
 
 namespace {
@@ -62,6 +66,22 @@ bool InstallSignals() {
            ::sigaction(SIGUSR1, &action, nullptr) == 0;
 }
 
+QtMessageHandler previousMessageHandler = nullptr;
+
+// The browser engine describes its graphics set-up at length on its first page (some 25 lines), and
+// says that it found no graphics backend for the GPU it was told not to use: not news for a journal.
+// Every other message goes on as before.
+void QuietStartMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const bool engineSetUp = type == QtInfoMsg && context.category != nullptr &&
+                             std::strcmp(context.category, "qt.webenginecontext") == 0;
+    if (engineSetUp || message.trimmed() == QLatin1String("No suitable graphics backend found")) {
+        return;
+    }
+    if (previousMessageHandler != nullptr) {
+        previousMessageHandler(type, context, message);
+    }
+}
+
 void PrepareQtEnvironment(bool headless) {
     if (headless) {
         // The hidden page still renders and prints without a display. A display that happens to be
@@ -81,14 +101,22 @@ void PrepareQtEnvironment(bool headless) {
         flags = std::string(extra) + " " + flags;
     }
     ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
-    // The browser engine describes its graphics set-up at length on its first page; not news for a
-    // service's journal.
-    std::string rules = "qt.webenginecontext.info=false";
-    if (const char* given = std::getenv("QT_LOGGING_RULES")) {
-        rules = std::string(given) + ";" + rules;
-    }
-    ::setenv("QT_LOGGING_RULES", rules.c_str(), 1);
+    previousMessageHandler = qInstallMessageHandler(QuietStartMessages);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+// The elevated step of a standard user's start: no data folder, no lock, no window. What is left
+// is told by the exit code; the user's own process shows it.
+int RetireOldInstallation() {
+    if (::geteuid() != 0) {
+        std::fprintf(stderr, "qopra2: %s needs administrator rights\n", Housekeeping::kRetireOption);
+        return 2;
+    }
+    LogMessageBox messages;
+    PkexecElevation elevation;
+    Housekeeping housekeeping(InstallationPaths::System(), elevation, messages);
+    housekeeping.RetireOldInstallation();
+    return housekeeping.OldInstallationLeft() ? 1 : 0;
 }
 
 } // namespace
@@ -116,6 +144,9 @@ int CQopraApp::Run(int argc, char** argv) {
     for (const std::string& option : flags.unknownOptions) {
         std::fprintf(stderr, "qopra2: unknown option %s ignored (qopra2 --help lists the options)\n",
                      option.c_str());
+    }
+    if (flags.retire) {
+        return RetireOldInstallation();
     }
     const bool signalsInstalled = InstallSignals();
     // Whatever the program and its 7za make (folders, received archives, documents, kept copies, the
@@ -169,6 +200,10 @@ int CQopraApp::Run(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName("qopra2");
     QApplication::setApplicationVersion(QOPRA_VERSION);
+    // Every window says whose it is, as the menu entry names the program, and carries its icon.
+    QApplication::setApplicationDisplayName("Qopra");
+    QGuiApplication::setDesktopFileName("qopra2");
+    QApplication::setWindowIcon(ProgramIcons::Application());
 
     // Set by the desktop program: what a second start's request does.
     std::function<void()> restore;
@@ -197,15 +232,13 @@ int CQopraApp::Run(int argc, char** argv) {
         });
     }
 
-    // The old installation is retired first; a relaunch with administrator rights takes over.
+    // The old installation is retired first (for a standard user only that step is elevated).
     QtMessageBox desktopMessages;
     LogMessageBox serviceMessages;
     IMessageBox& messages = headless ? static_cast<IMessageBox&>(serviceMessages) : desktopMessages;
     PkexecElevation elevation;
     Housekeeping housekeeping(InstallationPaths::System(), elevation, messages);
-    if (housekeeping.RetireOldInstallation()) {
-        return 0;
-    }
+    housekeeping.RetireOldInstallation();
 
     if (headless) {
         StdoutTraceSink traceSink;
@@ -219,11 +252,26 @@ int CQopraApp::Run(int argc, char** argv) {
     // The sink outlives the network threads that trace into it.
     TraceWindowSink traceSink;
     MainWindowController controller(&traceSink);
+    DesktopNotifier notifier;
+    controller.SetDesktopNotifier(&notifier);
     QtPrintDialog printDialog;
+    QtPrintDialog drivePrintDialog = QtPrintDialog::ForDriveDocuments();
     QtConfirmBox confirmation;
-    CQopraDlg window({controller, housekeeping, messages, printDialog, confirmation, flags, &traceSink});
+    CQopraDlg window({controller,
+                      housekeeping,
+                      messages,
+                      printDialog,
+                      confirmation,
+                      flags,
+                      &traceSink,
+                      {},
+                      &drivePrintDialog});
     QObject::connect(&window, &CQopraDlg::endRequested, &application, [] { QApplication::exit(0); });
     restore = [&window] { window.Restore(); };
+    notifier.SetTrayMessage(
+        [&window](const QString& title, const QString& text, IDesktopNotifier::Urgency urgency) {
+            return window.Tray().ShowMessage(title, text, urgency != IDesktopNotifier::Urgency::Low);
+        });
     window.Initialise();
     QApplication::exec();
     restore = nullptr;

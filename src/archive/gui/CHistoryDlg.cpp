@@ -2,16 +2,20 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
 #include "app/DataFolder.h"
 #include "app/EventLog.h"
+#include "app/IConfirmBox.h"
 #include "archive/KeptFolder.h"
 #include "config/gui/LocalizedText.h"
+#include "ui/Mnemonics.h"
 
 namespace {
 
@@ -22,6 +26,7 @@ enum TextId : unsigned {
     kDateText = 151,
     kFileText = 152,
     kPrinterText = 153,
+    kDeleteQuestionText = 172,
 };
 
 enum Column { kDateColumn = 0, kFileColumn = 1, kPrinterColumn = 2, kColumns = 3 };
@@ -36,7 +41,7 @@ QTableWidgetItem* Cell(const std::string& text) {
 } // namespace
 
 CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QWidget* parent)
-    : QDialog(parent), documents(documents), list(new QTableWidget(0, kColumns, this)),
+    : QDialog(parent), language(language), documents(documents), list(new QTableWidget(0, kColumns, this)),
       previewButton(new QPushButton("Preview", this)), deleteButton(new QPushButton("Delete", this)),
       placement(*this, kPlacementSection) {
     setObjectName("CHistoryDlg");
@@ -70,6 +75,9 @@ CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QW
     layout->addWidget(list, 1);
     layout->addLayout(buttons);
 
+    // The keyboard reaches everything: Delete in the list, Enter previews.
+    list->installEventFilter(this);
+    connect(list, &QTableWidget::activated, this, &CHistoryDlg::Preview);
     connect(previewButton, &QPushButton::clicked, this, &CHistoryDlg::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &CHistoryDlg::Delete);
     connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -87,6 +95,8 @@ void CHistoryDlg::SetTexts(std::uint16_t language) {
     list->setHorizontalHeaderLabels({LocalizedText(kDateText, language, "Date"),
                                      LocalizedText(kFileText, language, "File"),
                                      LocalizedText(kPrinterText, language, "Printer")});
+    list->setAccessibleName(windowTitle());
+    AssignMnemonics({previewButton, deleteButton});
 }
 
 void CHistoryDlg::AddHistoryEntry(const PrintJobRecord& record) {
@@ -133,11 +143,33 @@ void CHistoryDlg::Preview() {
     emit showDocumentRequested(record);
 }
 
+std::vector<int> CHistoryDlg::SelectedRowsDescending() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : list->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    std::sort(rows.rbegin(), rows.rend());
+    return rows;
+}
+
 void CHistoryDlg::Delete() {
-    const int row = FirstSelectedRow();
-    if (row < 0) {
+    const std::vector<int> rows = SelectedRowsDescending();
+    if (rows.empty()) {
         return;
     }
+    const QString question = LocalizedText(
+        kDeleteQuestionText, language, "Attention!\nAre you sure you wish to delete the selected documents?");
+    if (confirmation != nullptr && !confirmation->Confirm(question.toStdString())) {
+        return;
+    }
+    // The highest first, so that the rows still to go keep their numbers.
+    for (const int row : rows) {
+        DeleteRow(row);
+    }
+    UpdateButtons();
+}
+
+void CHistoryDlg::DeleteRow(int row) {
     try {
         const PrintJobRecord& record = RecordAt(row);
         documents.RemovePrintedDocument(record.id);
@@ -148,5 +180,14 @@ void CHistoryDlg::Delete() {
     }
     records.erase(records.begin() + row);
     list->removeRow(row);
-    UpdateButtons();
+}
+
+bool CHistoryDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The Delete key in the list does what the Delete button does.
+    if (watched == list && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        Delete();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }

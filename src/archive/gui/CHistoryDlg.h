@@ -8,6 +8,7 @@
 #include "print/PrintJobRecord.h"
 #include "ui/WindowPlacement.h"
 
+class IConfirmBox;
 class QPushButton;
 class QTableWidget;
 
@@ -27,6 +28,9 @@ public:
     // Texts in `language`; entries are deleted from `documents`.
     CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QWidget* parent = nullptr);
 
+    // The question before Delete; without one Delete asks nothing.
+    void SetConfirmation(IConfirmBox* question) { confirmation = question; }
+
     int RowCount() const { return static_cast<int>(records.size()); }
     // The record of a row; the window keeps it until the row is deleted.
     const PrintJobRecord& RecordAt(int row) const { return records.at(static_cast<std::size_t>(row)); }
@@ -36,8 +40,12 @@ public slots:
     void AddHistoryEntry(const PrintJobRecord& record);
     // The Preview button: asks for the first selected row's document to be shown.
     void Preview();
-    // The Delete button: deletes the first selected row's register entry, kept folder and row.
+    // The Delete button and the Delete key: after one question, deletes the register entries, kept
+    // folders and rows of every selected row.
     void Delete();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 signals:
     // The main window's view should show this kept document.
@@ -47,10 +55,15 @@ private:
     void SetTexts(std::uint16_t language);
     // The lowest selected row, or -1.
     int FirstSelectedRow() const;
+    // Every selected row, the highest first.
+    std::vector<int> SelectedRowsDescending() const;
+    void DeleteRow(int row);
     // Preview and Delete are usable while a row is selected.
     void UpdateButtons();
 
+    std::uint16_t language;
     PrintedDocuments& documents;
+    IConfirmBox* confirmation = nullptr;
     std::vector<PrintJobRecord> records; // one per row, in row order
     QTableWidget* list;
     QPushButton* previewButton;

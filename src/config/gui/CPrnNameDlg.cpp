@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "config/gui/LocalizedText.h"
+#include "ui/Mnemonics.h"
 
 namespace {
 
@@ -38,6 +39,10 @@ CPrnNameDlg::CPrnNameDlg(const std::string& printerName, const std::string& alia
     nameLabel->setObjectName("printerNameLabel");
     auto* aliasLabel = new QLabel(LocalizedText(kPersonalNameText, language, "Alias Name"), this);
     aliasLabel->setObjectName("aliasLabel");
+    nameLabel->setBuddy(nameEdit);
+    aliasLabel->setBuddy(aliasEdit);
+    nameEdit->setAccessibleName(nameLabel->text());
+    aliasEdit->setAccessibleName(aliasLabel->text());
     form->addRow(nameLabel, nameEdit);
     form->addRow(aliasLabel, aliasEdit);
 
@@ -54,7 +59,9 @@ CPrnNameDlg::CPrnNameDlg(const std::string& printerName, const std::string& alia
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
 
+    AssignMnemonics({nameLabel, aliasLabel, ok, cancel});
     auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     layout->addLayout(form);
     layout->addLayout(buttons);
     aliasEdit->setFocus();

@@ -2,16 +2,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <algorithm>
-#include <cstdio>
 
 #include "app/CCommandLine.h"
 #include "app/Housekeeping.h"
@@ -22,6 +21,7 @@
 #include "platform/NetworkAdapters.h"
 #include "platform/Unicode.h"
 #include "print/Spooler.h"
+#include "ui/Mnemonics.h"
 
 namespace {
 
@@ -37,13 +37,12 @@ enum TextId : unsigned {
     kOriginalNameText = 158,
     kPersonalNameText = 159,
     kPortRangeText = 192,
+    kNotifyPrintedText = 215,
 };
 
 enum Column { kNameColumn = 0, kAliasColumn = 1 };
 
 constexpr unsigned kHighestPort = 65535;
-constexpr const char* kRelaunchFailedText =
-    "Can't restart the application asking for Administrator privileges ";
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -52,8 +51,7 @@ QString Text(const std::string& text) {
 } // namespace
 
 CSettingsDlg::Services CSettingsDlg::Services::Real() {
-    return Services{ListLocalAddresses, AppSettings::GetMacForAddress, Spooler::GetDestinations,
-                    [] { QCoreApplication::exit(0); }};
+    return Services{ListLocalAddresses, AppSettings::GetMacForAddress, Spooler::GetDestinations};
 }
 
 CSettingsDlg::CSettingsDlg(AppSettings& settings, Housekeeping& housekeeping, StartupFlags& startupFlags,
@@ -63,7 +61,9 @@ CSettingsDlg::CSettingsDlg(AppSettings& settings, Housekeeping& housekeeping, St
       macLabel(new QLabel("MAC Address", this)), localPortEdit(new QLineEdit(this)),
       padPortEdit(new QLineEdit(this)), localPortError(new QLabel(this)), padPortError(new QLabel(this)),
       autoStartBox(new QCheckBox("Auto Startup", this)),
-      backupBox(new QCheckBox("Backup printed document", this)), printerList(new QTableWidget(0, 2, this)) {
+      backupBox(new QCheckBox("Backup printed document", this)),
+      notifyBox(new QCheckBox("Notify each printed document", this)),
+      printerList(new QTableWidget(0, 2, this)) {
     setObjectName("CSettingsDlg");
     addressBox->setObjectName("addressBox");
     macLabel->setObjectName("macLabel");
@@ -73,10 +73,15 @@ CSettingsDlg::CSettingsDlg(AppSettings& settings, Housekeeping& housekeeping, St
     padPortError->setObjectName("padPortError");
     autoStartBox->setObjectName("autoStartBox");
     backupBox->setObjectName("backupBox");
+    notifyBox->setObjectName("notifyBox");
     printerList->setObjectName("printerList");
 
+    // In the theme's own text colour, so that it reads on a dark theme too; bold sets it apart.
     for (QLabel* error : {localPortError, padPortError}) {
-        error->setStyleSheet("color: #b00020;");
+        QFont bold = error->font();
+        bold.setBold(true);
+        error->setFont(bold);
+        error->setWordWrap(true);
         error->hide();
     }
     // The backup flag is carried through the window unchanged; renaming is a double click on a row.
@@ -93,7 +98,12 @@ CSettingsDlg::CSettingsDlg(AppSettings& settings, Housekeeping& housekeeping, St
     printerList->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     printerList->setColumnWidth(kNameColumn, kColumnWidth);
     printerList->setColumnWidth(kAliasColumn, kColumnWidth);
-    printerList->setMinimumWidth(2 * kColumnWidth + 2 * printerList->frameWidth() + 4);
+    // Both columns beside a vertical scroll bar, so that no horizontal one takes a row's room.
+    printerList->setMinimumWidth(2 * kColumnWidth + 2 * printerList->frameWidth() + 4 +
+                                 printerList->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    printerList->setMinimumHeight(printerList->horizontalHeader()->sizeHint().height() +
+                                  kVisiblePrinterRows * printerList->verticalHeader()->defaultSectionSize() +
+                                  2 * printerList->frameWidth());
 
     auto* okButton = new QPushButton("OK", this);
     okButton->setObjectName("okButton");
@@ -110,7 +120,14 @@ CSettingsDlg::CSettingsDlg(AppSettings& settings, Housekeeping& housekeeping, St
     auto* printersLabel = new QLabel("Available printers", this);
     printersLabel->setObjectName("printersLabel");
 
+    addressLabel->setBuddy(addressBox);
+    localPortLabel->setBuddy(localPortEdit);
+    padPortLabel->setBuddy(padPortEdit);
+    printersLabel->setBuddy(printerList);
+
     auto* grid = new QGridLayout(this);
+    // The window never gets smaller than its texts and the printer list's rows need.
+    grid->setSizeConstraint(QLayout::SetMinimumSize);
     grid->addWidget(addressLabel, 0, 0);
     grid->addWidget(addressBox, 0, 1);
     grid->addWidget(macLabel, 0, 2);
@@ -122,16 +139,17 @@ CSettingsDlg::CSettingsDlg(AppSettings& settings, Housekeeping& housekeeping, St
     grid->addWidget(padPortError, 2, 2);
     grid->addWidget(autoStartBox, 3, 0, 1, 3);
     grid->addWidget(backupBox, 4, 0, 1, 3);
-    grid->addWidget(printersLabel, 5, 0, 1, 3);
-    grid->addWidget(printerList, 6, 0, 1, 3);
+    grid->addWidget(notifyBox, 5, 0, 1, 3);
+    grid->addWidget(printersLabel, 6, 0, 1, 3);
+    grid->addWidget(printerList, 7, 0, 1, 3);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(renameButton);
     buttons->addStretch();
     buttons->addWidget(okButton);
     buttons->addWidget(cancelButton);
-    grid->addLayout(buttons, 7, 0, 1, 3);
+    grid->addLayout(buttons, 8, 0, 1, 3);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(6, 1);
+    grid->setRowStretch(7, 1);
 
     connect(okButton, &QPushButton::clicked, this, &CSettingsDlg::accept);
     connect(cancelButton, &QPushButton::clicked, this, &CSettingsDlg::reject);
@@ -152,12 +170,22 @@ void CSettingsDlg::SetTexts() {
         ->setText(LocalizedText(kAvailablePrintersText, language, "Available printers"));
     autoStartBox->setText(LocalizedText(kAutoStartText, language, "Auto Startup"));
     backupBox->setText(LocalizedText(kBackupText, language, "Backup printed document"));
+    notifyBox->setText(LocalizedText(kNotifyPrintedText, language, "Notify each printed document"));
     findChild<QPushButton*>("cancelButton")->setText(LocalizedText(kCancelText, language, "Cancel"));
     const QString portRange = LocalizedText(kPortRangeText, language, "Enter a port number from 1 to 65535");
     localPortError->setText(portRange);
     padPortError->setText(portRange);
     printerList->setHorizontalHeaderLabels({LocalizedText(kOriginalNameText, language, "Original name"),
                                             LocalizedText(kPersonalNameText, language, "Personal name")});
+    // The labels name the boxes for screen readers too; the list has no label of its own beside it.
+    printerList->setAccessibleName(findChild<QLabel*>("printersLabel")->text());
+    addressBox->setAccessibleName(findChild<QLabel*>("addressLabel")->text());
+    localPortEdit->setAccessibleName(findChild<QLabel*>("localPortLabel")->text());
+    padPortEdit->setAccessibleName(findChild<QLabel*>("padPortLabel")->text());
+    AssignMnemonics({findChild<QLabel*>("addressLabel"), findChild<QLabel*>("localPortLabel"),
+                     findChild<QLabel*>("padPortLabel"), autoStartBox, notifyBox,
+                     findChild<QLabel*>("printersLabel"), findChild<QPushButton*>("okButton"),
+                     findChild<QPushButton*>("cancelButton")});
 }
 
 void CSettingsDlg::RefreshAndShow() {
@@ -176,6 +204,7 @@ void CSettingsDlg::Refresh() {
     macLabel->setText(Text(services.macForAddress(settings.local_address)));
     FillPrinters();
     backupBox->setChecked(settings.backup);
+    notifyBox->setChecked(settings.notify_printed);
     RefreshAutoStart();
 }
 
@@ -300,6 +329,7 @@ void CSettingsDlg::accept() {
     }
     StorePrinters();
     settings.backup = backupBox->isChecked();
+    settings.notify_printed = notifyBox->isChecked();
     settings.Save();
 
     if (localPortChanged || padPortChanged || addressChanged) {
@@ -325,22 +355,11 @@ void CSettingsDlg::StorePrinters() {
 }
 
 void CSettingsDlg::ApplyAutoStart() {
-    const bool ticked = autoStartBox->isChecked();
-    if (housekeeping.IsUserAdmin()) {
-        if (ticked) {
-            housekeeping.SetNewAutoStartup();
-        } else {
-            housekeeping.RemoveNewAutoStartup();
-        }
-    } else if (ticked != rememberedAutoStart) {
-        char parameters[64];
-        std::snprintf(parameters, sizeof parameters, kRelaunchParameters, ticked ? 1 : 0);
-        if (housekeeping.RelaunchAsAdmin(parameters)) {
-            QDialog::accept();
-            services.endProcess();
-            return;
-        }
-        messages.Show(kRelaunchFailedText);
+    // The entry is the user's own: no administrator rights, no restart, whatever the box was.
+    if (autoStartBox->isChecked()) {
+        housekeeping.SetNewAutoStartup();
+    } else {
+        housekeeping.RemoveNewAutoStartup();
     }
     QDialog::accept();
 }

@@ -24,16 +24,15 @@ class CSettingsDlg : public QDialog {
 
 public:
     static constexpr int kColumnWidth = 230;
-    static constexpr const char* kRelaunchParameters = "-forceAdmin -autostartcheck -checkstate=%d";
+    // Rows of the printer list shown without scrolling.
+    static constexpr int kVisiblePrinterRows = 10;
 
-    // What the window takes from the machine, and how it ends this process after an elevated copy
-    // has taken over. The defaults are the real ones; tests give their own.
+    // What the window takes from the machine. The defaults are the real ones; tests give their own.
     struct Services {
         std::function<std::vector<std::string>()> localAddresses;
         std::function<std::string(const std::string&)> macForAddress;
         // The installed printers in the spooler's order; nothing when the spooler cannot be asked.
         std::function<std::optional<std::vector<std::string>>()> installedPrinters;
-        std::function<void()> endProcess;
 
         static Services Real();
     };
@@ -87,5 +86,6 @@ private:
     QLabel* padPortError;
     QCheckBox* autoStartBox;
     QCheckBox* backupBox;
+    QCheckBox* notifyBox;
     QTableWidget* printerList;
 };

@@ -3,13 +3,17 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -21,6 +25,7 @@
 #include "platform/Unicode.h"
 #include "removable/DocumentScan.h"
 #include "removable/gui/PrintProcessThread.h"
+#include "ui/Mnemonics.h"
 
 namespace fs = std::filesystem;
 
@@ -107,6 +112,7 @@ DlgUSBPrints::DlgUSBPrints(std::uint16_t interfaceLanguage, Parts windowParts, Q
     layout->addWidget(list, 1);
     layout->addLayout(buttons);
 
+    list->installEventFilter(this);
     connect(printButton, &QPushButton::clicked, this, &DlgUSBPrints::Print);
     connect(previewButton, &QPushButton::clicked, this, &DlgUSBPrints::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &DlgUSBPrints::Delete);
@@ -145,6 +151,8 @@ void DlgUSBPrints::SetTexts() {
     previewButton->setText(Text(kPreviewText, "Preview"));
     deleteButton->setText(Text(kDeleteText, "Delete"));
     closeButton->setText(Text(kCloseText, "Close"));
+    list->setAccessibleName(Text(kDocumentsText, "Documents on removable drives"));
+    AssignMnemonics({printButton, previewButton, deleteButton, closeButton});
     list->setHorizontalHeaderLabels({QString(), Text(kProgramText, "Program"),
                                      Text(kDescriptionText, "Description"), Text(kDateText, "Date"),
                                      Text(kStatusText, "Status"), Text(kCopiesText, "Copies")});
@@ -250,6 +258,9 @@ std::vector<int> DlgUSBPrints::TickedRows() const {
 
 void DlgUSBPrints::UpdatePreviewButton() {
     previewButton->setEnabled(TickedRows().size() == 1);
+    // With no document at all there is nothing to print or delete.
+    printButton->setEnabled(RowCount() > 0);
+    deleteButton->setEnabled(RowCount() > 0);
 }
 
 void DlgUSBPrints::Print() {
@@ -265,15 +276,33 @@ void DlgUSBPrints::Print() {
     auto print = std::make_unique<PrintProcessThread>(std::move(ticked), documents, parts.printDialog, this,
                                                       parts.mainWindow);
     PrintProcessThread* started = print.get();
-    connect(started, &PrintProcessThread::printerDeclined, this, [this] {
+    // Cancelled: nothing was printed, so the list stays as the person left it, ticks and all.
+    auto declined = std::make_shared<bool>(false);
+    connect(started, &PrintProcessThread::printerDeclined, this, [this, declined] {
+        *declined = true;
         show();
         raise();
         activateWindow();
     });
     connect(started, &PrintProcessThread::documentMissing, this, &DlgUSBPrints::ShowMissingFile);
-    connect(started, &PrintProcessThread::finished, this, [this, started] { OnPrintFinished(started); });
+    connect(started, &PrintProcessThread::finished, this,
+            [this, started, declined] { OnPrintFinished(started, !*declined); });
     prints.push_back(std::move(print));
     started->Start();
+}
+
+void DlgUSBPrints::hideEvent(QHideEvent* event) {
+    if (!event->spontaneous()) {
+        hiddenAt = pos();
+    }
+    QDialog::hideEvent(event);
+}
+
+void DlgUSBPrints::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (hiddenAt && !event->spontaneous()) {
+        move(*hiddenAt);
+    }
 }
 
 void DlgUSBPrints::ShowMissingFile(const QString& path) {
@@ -285,15 +314,20 @@ void DlgUSBPrints::ShowMissingFile(const QString& path) {
     parts.messages.Show(text.toStdString());
 }
 
-void DlgUSBPrints::OnPrintFinished(PrintProcessThread* print) {
+void DlgUSBPrints::OnPrintFinished(PrintProcessThread* print, bool printed) {
     const auto found =
         std::find_if(prints.begin(), prints.end(),
                      [print](const std::unique_ptr<PrintProcessThread>& p) { return p.get() == print; });
     if (found != prints.end()) {
         prints.erase(found);
     }
-    printFinishedPending = true;
-    RefreshDocumentList();
+    // Cancelled: nothing was printed, so the list stays as the person left it, ticks and all.
+    if (printed) {
+        printFinishedPending = true;
+        RefreshDocumentList();
+    } else {
+        emit printFinished();
+    }
 }
 
 void DlgUSBPrints::Preview() {
@@ -305,8 +339,7 @@ void DlgUSBPrints::Preview() {
     const RemovableDocument& document = DocumentAt(rows.front());
     if (document.documentPath.empty()) {
         // The description names no file of its folder: there is nothing to show.
-        ShowMissingFile(
-            QString::fromStdString(AsciiUpper((document.folderPath / document.filename).string())));
+        ShowMissingFile(QString::fromStdString((document.folderPath / document.filename).string()));
         return;
     }
     previewPath = document.documentPath;
@@ -360,4 +393,14 @@ bool DlgUSBPrints::RemoveDocumentFolder(const fs::path& folder) {
     }
     EventLog::Write("Delete folder: %s", folder.c_str());
     return !error;
+}
+
+bool DlgUSBPrints::eventFilter(QObject* watched, QEvent* event) {
+    // The Delete key in the list does what the Delete button does.
+    if (watched == list && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        Delete();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
 #include <QString>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "removable/DocumentFolders.h"
@@ -93,6 +95,13 @@ public slots:
     // The Delete button: after the question, removes the ticked document folders from the drives.
     void Delete();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // A window manager places a window shown again by its frame, not by its contents: without this
+    // the window would move down by its title bar after every Preview.
+    void hideEvent(QHideEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 signals:
     // The main window should show this document (a pen-drive preview).
     void previewRequested(const QString& path);
@@ -115,7 +124,8 @@ private:
     void UpdatePreviewButton();
     // "Cannot find the file %s" with `path`.
     void ShowMissingFile(const QString& path);
-    void OnPrintFinished(PrintProcessThread* print);
+    // `printed`: the documents were handed over (not cancelled), so the list is read again.
+    void OnPrintFinished(PrintProcessThread* print, bool printed);
     // Removes one document folder when it is still a folder of a document root on a removable drive;
     // links are never followed out of it.
     bool RemoveDocumentFolder(const std::filesystem::path& folder);
@@ -125,6 +135,8 @@ private:
     DocumentFolders folders;
     std::vector<RemovableDocument> documents; // one per row, in row order
     std::filesystem::path previewPath;
+    // Where the window was when it was last hidden.
+    std::optional<QPoint> hiddenAt;
     QTableWidget* list;
     QPushButton* printButton;
     QPushButton* previewButton;

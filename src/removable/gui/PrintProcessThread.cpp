@@ -102,7 +102,7 @@ void PrintProcessThread::Run(std::stop_token stop) {
         } else if (handOver == DriveDocumentPrinting::HandOver::Missing) {
             const std::filesystem::path shown =
                 document.documentPath.empty() ? document.folder / document.filename : document.documentPath;
-            emit documentMissing(QString::fromStdString(AsciiUpper(shown.string())));
+            emit documentMissing(QString::fromStdString(shown.string()));
         }
         if (stop.stop_requested()) {
             return;

@@ -53,7 +53,7 @@ public:
 signals:
     // The print dialog was cancelled: nothing was printed.
     void printerDeclined();
-    // "Cannot find the file %s" is to be shown for this path (upper-cased, as the message has it).
+    // "Cannot find the file %s" is to be shown for this path (in its real letter case).
     void documentMissing(const QString& path);
     // Every document has been dealt with (or the dialog was cancelled); the list may have changed.
     void finished();
