@@ -2,14 +2,15 @@
 
 #include <utility>
 
-void BrowserPrintOutcome::Report(bool printed, std::vector<int> jobIds, std::string reason) {
+void BrowserPrintOutcome::Report(bool printed, std::vector<int> jobIds, std::string reason,
+                                 bool unsupportedType) {
     std::function<void()> tell;
     {
         std::lock_guard guard(lock);
         if (result) {
             return;
         }
-        result = Result{printed, std::move(jobIds), std::move(reason)};
+        result = Result{printed, std::move(jobIds), std::move(reason), unsupportedType};
         tell = listener;
     }
     reported.notify_all();

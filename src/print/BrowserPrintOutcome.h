@@ -20,10 +20,12 @@ public:
         std::vector<int> jobIds;
         // Why it was not printed, in words.
         std::string reason;
+        // Nothing here prints a document of its type.
+        bool unsupportedType = false;
     };
 
     // The first report counts; a record that is dropped unprinted reports not printed.
-    void Report(bool printed, std::vector<int> jobIds, std::string reason = {});
+    void Report(bool printed, std::vector<int> jobIds, std::string reason = {}, bool unsupportedType = false);
     // Nothing while the page is still at work.
     std::optional<Result> Get() const;
     // Waits for the report at most `limit`, or until `stop` is requested.

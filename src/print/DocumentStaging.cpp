@@ -458,12 +458,13 @@ bool DocumentStaging::IsPlainFileName(std::string_view name) {
 }
 
 PrintResult DocumentStaging::PrintReceivedDocument(const PrintRequest& request, const PrintContext& context) {
-    PrintResult result = context.stop.stop_requested() ? PrintResult::PrintFailed(kEndedByTheEnd)
-                                                       : PrintStagedDocument(request, context);
+    PrintResult result = context.stop.stop_requested()
+                             ? PrintResult::PrintFailed(kEndedByTheEnd, 0, PrintResult::Cause::Ended)
+                             : PrintStagedDocument(request, context);
     // A print that the end of the service cut short is not known to be printed.
     if (context.stop.stop_requested() && !result.IsPrinted()) {
         EventLog::Write("[WARNING] Printing %s ended by the end of the program", request.fileName.c_str());
-        result = PrintResult::PrintFailed(kEndedByTheEnd, result.printerStatus);
+        result = PrintResult::PrintFailed(kEndedByTheEnd, result.printerStatus, PrintResult::Cause::Ended);
     }
     return result;
 }
@@ -484,7 +485,7 @@ PrintResult DocumentStaging::PrintStagedDocument(const PrintRequest& request, co
         EventLog::Write("[ERROR] %s is not a printer offered to devices", request.printer.c_str());
         // For the device it is as if the printer did not exist: it is not one it was offered.
         return PrintResult::PrintFailed(request.printer + " is not a printer offered to devices",
-                                        PrinterStatus::kServerUnknown);
+                                        PrinterStatus::kServerUnknown, PrintResult::Cause::NotAPrinter);
     }
 
     IMainWindowPort* mainWindow = context.mainWindow;
@@ -497,7 +498,7 @@ PrintResult DocumentStaging::PrintStagedDocument(const PrintRequest& request, co
     if (context.slots != nullptr) {
         slot = context.slots->Acquire(context.stop);
         if (!slot) {
-            return PrintResult::PrintFailed(kEndedByTheEnd);
+            return PrintResult::PrintFailed(kEndedByTheEnd, 0, PrintResult::Cause::Ended);
         }
     }
     const auto releaseSlot = [&slot] {

@@ -163,10 +163,12 @@ PrintQueueWatch::Verdict Conclude(WatchState& state, const std::stop_token& stop
 
 PrintResult PrintQueueWatch::Verdict::Result(const std::string& printerName, const std::string& why) const {
     if (stopped) {
-        return PrintResult::PrintFailed("ended by the end of the program");
+        return PrintResult::PrintFailed("ended by the end of the program", 0, PrintResult::Cause::Ended);
     }
     if (notHandedOver) {
-        return PrintResult::PrintFailed(why.empty() ? "the document could not be printed" : why);
+        return PrintResult::PrintFailed(why.empty() ? "the document could not be printed" : why, 0,
+                                        unsupportedType ? PrintResult::Cause::UnsupportedType
+                                                        : PrintResult::Cause::Other);
     }
     if (!asked) {
         return PrintResult::PrintFailed("the spooler could not be asked about the job");
@@ -184,11 +186,12 @@ std::optional<PrintResult> PrintQueueWatch::CheckPrinter(Spooler& spooler, const
         EventLog::Write("Unable to open printer %s, error: %d", printerName.c_str(), spooler.ErrorCode());
         spooler.ReportIfUnreachable();
         if (spooler.Unreachable()) {
-            return PrintResult::PrintFailed("the spooler cannot be reached");
+            return PrintResult::PrintFailed("the spooler cannot be reached", 0,
+                                            PrintResult::Cause::SpoolerUnreachable);
         }
         // The device hears that the spooler does not know the printer, not that it is busy elsewhere.
-        return PrintResult::PrintFailed(printerName + " is not a printer here",
-                                        PrinterStatus::kServerUnknown);
+        return PrintResult::PrintFailed(printerName + " is not a printer here", PrinterStatus::kServerUnknown,
+                                        PrintResult::Cause::NotAPrinter);
     }
     EventLog::Write("Waiting for printer result ...");
     const std::string upperName = AsciiUpper(printerName);
@@ -382,5 +385,6 @@ PrintQueueWatch::WaitForBrowserJob(const std::shared_ptr<Spooler>& spooler, cons
         verdict.jobIds = page->jobIds;
     }
     verdict.notHandedOver = *pageFailed || !outcome->Get().has_value();
+    verdict.unsupportedType = outcome->Get().has_value() && outcome->Get()->unsupportedType;
     return verdict;
 }

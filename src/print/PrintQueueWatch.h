@@ -33,6 +33,8 @@ public:
         bool stopped = false;
         // The browser road: the preview page could not print the document (nothing was submitted).
         bool notHandedOver = false;
+        // ... because nothing here prints a document of its type.
+        bool unsupportedType = false;
         std::uint32_t printerStatus = 0;
         // The jobs the request made, and those of them that had ended (completed or failed) at the
         // last look.

@@ -4,6 +4,9 @@
 
 #include "print/DocumentNames.h"
 #include "ui/PicturePrinting.h"
+#include "ui/ServiceStateView.h"
+
+#include <QSplitter>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -101,6 +104,7 @@ QWebEngineView& CQopraDlg::View() {
         view->setAccessibleName(Text(kTitleText, "Wi-Fi print service"));
         connect(view, &QWebEngineView::loadFinished, this, &CQopraDlg::OnLoadFinished);
         viewArea->layout()->addWidget(view);
+        viewArea->show();
         view->setZoomFactor(zoom / 100.0);
     }
     return *view;
@@ -142,8 +146,19 @@ void CQopraDlg::BuildLayout() {
     }
     buttons->addStretch(1);
     buttons->addWidget(versionLabel);
+    // The document on the left, the state of the service beside it: with no document yet, the state
+    // is all there is to see.
+    stateView = new ServiceStateView(this);
+    auto* panes = new QSplitter(Qt::Horizontal, this);
+    panes->setObjectName("panes");
+    panes->addWidget(viewArea);
+    panes->addWidget(stateView);
+    panes->setStretchFactor(0, 3);
+    panes->setStretchFactor(1, 1);
+    panes->setChildrenCollapsible(false);
+    viewArea->hide();
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(viewArea, 1);
+    layout->addWidget(panes, 1);
     layout->addLayout(buttons);
     resize(kDefaultWidth, kDefaultHeight);
 
@@ -297,6 +312,15 @@ void CQopraDlg::ConnectController() {
     connect(&controller, &MainWindowController::waitingPageRequested, this, &CQopraDlg::ShowWaitingPage);
     connect(&controller, &MainWindowController::historyEntryAdded, historyWindow.get(),
             &CHistoryDlg::AddHistoryEntry);
+    connect(&controller, &MainWindowController::stateChanged, this,
+            [this] { stateView->Show(parts.controller.State()); });
+    // Every print shows in the tray, whatever road it took.
+    connect(&controller, &MainWindowController::printReported, this, [this](const PrintReport& report) {
+        if (report.result.IsPrinted()) {
+            tray->StartIconAnimation();
+        }
+    });
+    stateView->Show(controller.State());
 }
 
 void CQopraDlg::ConnectTray() {

@@ -27,6 +27,7 @@ class QLabel;
 class QPrinter;
 class QPushButton;
 class QWebEngineView;
+class ServiceStateView;
 class VolumeMonitor;
 struct PrintJobRecord;
 struct StartupFlags;
@@ -89,6 +90,7 @@ public:
     int Zoom() const { return zoom; }
     QWebEngineView& View();
     CSystemTray& Tray() const { return *tray; }
+    ServiceStateView& StateView() const { return *stateView; }
     CSettingsDlg& SettingsWindow() const { return *settingsWindow; }
     CTraceDlg& TraceWindow() const { return *traceWindow; }
     CHistoryDlg& HistoryWindow() const { return *historyWindow; }
@@ -135,6 +137,7 @@ private:
 
     Parts parts;
     QWidget* viewArea = nullptr;
+    ServiceStateView* stateView = nullptr;
     // The view goes before its profile (the destructor sees to it).
     std::unique_ptr<ConfinedBrowserProfile> browser;
     QWebEngineView* view = nullptr;

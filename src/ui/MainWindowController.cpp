@@ -73,6 +73,7 @@ void MainWindowController::CheckPrinters() {
     if (!listedBefore && problems.Known(ServiceProblems::Problem::NoPrinterOffered)) {
         LogManager::Trace(problems.Current().back(), traceSink);
     }
+    emit stateChanged();
 }
 
 void MainWindowController::Start() {
@@ -95,19 +96,27 @@ bool MainWindowController::StartNetwork() {
         }
         problems.Resolved(ServiceProblems::Problem::PortTaken);
         problems.Resolved(ServiceProblems::Problem::PortUnavailable);
+        serving = true;
         emit networkStarted();
+        emit stateChanged();
         return true;
     }
     const int error = network.StartError();
-    problems.Report(error == EADDRINUSE ? ServiceProblems::Problem::PortTaken
-                                        : ServiceProblems::Problem::PortUnavailable,
-                    port, error != 0 ? std::strerror(error) : "the address is not of this computer");
+    const bool told = problems.Report(
+        error == EADDRINUSE ? ServiceProblems::Problem::PortTaken : ServiceProblems::Problem::PortUnavailable,
+        port, error != 0 ? std::strerror(error) : "the address is not of this computer");
     // A port that is taken or an address that is not up yet may come free: try again later, after a
     // restart with new ports as after the start of the program.
     if (!networkRetry.isActive()) {
         networkRetry.start();
     }
+    const bool changed = serving || told;
+    serving = false;
     emit networkStartFailed();
+    // Shown once, not at every retry.
+    if (changed) {
+        emit stateChanged();
+    }
     return false;
 }
 
@@ -170,10 +179,18 @@ void MainWindowController::PostPrintReport(PrintReport report) {
 }
 
 void MainWindowController::HandlePrintReport(const PrintReport& report) {
+    recent.push_front(report);
+    if (recent.size() > kRecentPrints) {
+        recent.pop_back();
+    }
     emit printReported(report);
+    emit stateChanged();
     if (!report.result.IsPrinted()) {
+        // The person always hears of a print that failed, and why, in words.
+        notices.PrintFailed(report.documentName, report.device, FailureWords(report.result));
         return;
     }
+    notices.Printed(report.documentName, report.device, report.printer);
     // Opened by its real name, whatever letter case the device wrote.
     const std::string name = DocumentNames::FindRegularFile(report.workingFolder, report.documentName)
                                  .value_or(report.documentName);
@@ -209,6 +226,42 @@ CBrowserDlg& MainWindowController::Page() {
                 [this] { HandleShowWaitingPage(false); });
     }
     return *previewPage;
+}
+
+MainWindowController::ServiceState MainWindowController::State() const {
+    const AppSettings& settings = AppSettings::Instance();
+    ServiceState state;
+    state.serving = serving;
+    state.address = settings.local_address;
+    state.port = network.LocalPort();
+    for (const std::string& printer : settings.Printers()) {
+        const std::string alias = settings.GetAlias(printer);
+        state.printers.emplace_back(printer, alias.empty() ? printer : alias);
+    }
+    state.recent.assign(recent.begin(), recent.end());
+    state.problems = problems.Current();
+    return state;
+}
+
+std::string MainWindowController::FailureWords(const PrintResult& result) {
+    using Reason = DesktopNotices::FailureReason;
+    switch (result.cause) {
+    case PrintResult::Cause::PrinterState:
+        return DesktopNotices::ReasonWords(DesktopNotices::ReasonOf(result.printerStatus));
+    case PrintResult::Cause::NotAPrinter:
+        return DesktopNotices::ReasonWords(Reason::NotAPrinterHere);
+    case PrintResult::Cause::UnsupportedType:
+        return DesktopNotices::ReasonWords(Reason::UnsupportedType);
+    case PrintResult::Cause::SpoolerUnreachable:
+        return DesktopNotices::ReasonWords(Reason::SpoolerUnreachable);
+    case PrintResult::Cause::NotReceived:
+        return DesktopNotices::ReasonWords(Reason::NotReceived);
+    case PrintResult::Cause::Ended:
+    case PrintResult::Cause::Other:
+    case PrintResult::Cause::None:
+        break;
+    }
+    return DesktopNotices::ReasonWords(Reason::PrinterError);
 }
 
 PrintedDocuments& MainWindowController::Register() {

@@ -3,8 +3,12 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/DesktopNotices.h"
 #include "app/ServiceProblems.h"
@@ -24,6 +28,22 @@ class MainWindowController : public QObject, public IMainWindowPort {
 
 public:
     static constexpr int kNetworkRetryMilliseconds = 5000;
+    // Prints the main window lists with their results.
+    static constexpr std::size_t kRecentPrints = 12;
+
+    // What the person sees at a glance in the main window.
+    struct ServiceState {
+        // Devices are served: the discovery port is open.
+        bool serving = false;
+        std::string address;
+        std::uint16_t port = 0;
+        // The printers offered: the queue and the name devices see.
+        std::vector<std::pair<std::string, std::string>> printers;
+        // The last prints, the latest first.
+        std::vector<PrintReport> recent;
+        // What keeps the server from serving, as said to the person.
+        std::vector<std::string> problems;
+    };
 
     explicit MainWindowController(ITraceSink* traceSink, QObject* parent = nullptr);
     ~MainWindowController() override;
@@ -66,6 +86,11 @@ public:
     // Hands every kept document of the register to the history (`historyEntryAdded`).
     void LoadHistory();
 
+    // GUI thread: what the main window shows of the service.
+    ServiceState State() const;
+    // Why a document did not print, in the person's words and the interface language.
+    static std::string FailureWords(const PrintResult& result);
+
     // What the main window's preview stands for: the waiting page while a PDF is printed.
     const std::string& CurrentDocument() const { return currentDocument; }
     // The register of kept documents (made at first use, in the data folder of that time).
@@ -81,6 +106,8 @@ signals:
     void printJobReceived();
     // A print ended, printed or not (notifications, the main window's list of recent prints).
     void printReported(const PrintReport& report);
+    // Something the main window shows of the service changed (State()).
+    void stateChanged();
     // The main window's browser should show this document or page.
     void navigateRequested(const QString& location);
     // The main window's browser should show the waiting page, refreshed when asked.
@@ -100,4 +127,6 @@ private:
     std::string currentDocument;
     std::unique_ptr<CBrowserDlg> previewPage;
     std::unique_ptr<PrintedDocuments> documents;
+    std::deque<PrintReport> recent;
+    bool serving = false;
 };

@@ -52,6 +52,9 @@
 #include "ui/IPrintDialog.h"
 #include "ui/MainWindowController.h"
 #include "ui/MainWindowFlags.h"
+#include "ui/ServiceStateView.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -486,6 +489,81 @@ TEST_F(MainWindowTest, PrintersChosenInTheSettingsAreOfferedAtOnceOnTheNewPort) 
     EXPECT_NE(names[0].find("printer: qopra-null\nprinter: Office\n"), std::string::npos) << names[0];
     EXPECT_NE(ReadFileBytes(dir / "data" / "qopra.xml").find("<alias>qopra-pdf|Office</alias>"),
               std::string::npos);
+}
+
+TEST_F(MainWindowTest, TheWindowShowsTheServiceTheLastPrintedDocumentAndKeepsEveryPrintInTheHistory) {
+    if (!printtest::HaveScheduler()) {
+        GTEST_SKIP() << "no test spooler";
+    }
+    WriteFileBytes(dir / "data" / "qopra.xml",
+                   "<?xml version=\"1.0\"?>\n<settings><local_port>" + port + "</local_port><pad_port>" +
+                       std::to_string(padPort) +
+                       "</pad_port><lang>en-GB</lang><backup>1</backup><printers>"
+                       "<printer>qopra-null</printer><printer>qopra-pdf</printer></printers><aliases>"
+                       "<alias>qopra-pdf|Office</alias></aliases></settings>\n");
+    CQopraDlg& main = Start();
+    // At a glance: where devices are served, and the printers under the names devices see.
+    ServiceStateView& state = main.StateView();
+    EXPECT_TRUE(state.ServingText().contains(QString::fromStdString("UDP port " + port)))
+        << state.ServingText().toStdString();
+    EXPECT_EQ(state.Printers(), QStringList({"qopra-null", "Office (queue qopra-pdf)"}));
+    EXPECT_EQ(state.RecentPrints(), QStringList({"No document yet."}));
+
+    const auto print = [&](const fs::path& file, const std::string& printer) {
+        std::string output;
+        std::thread device([&] {
+            ChildProcess pad(ChildProcess::Executable("qopra-pad"),
+                             {"--udp-port", port, "--pad-port", std::to_string(padPort), "--timeout", "20",
+                              "print", file.string(), "--printer", printer});
+            pad.Wait(std::chrono::seconds(30));
+            output = pad.Output();
+        });
+        // The GUI thread goes on meanwhile: the print's record and report reach it.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !output.empty(); }, 40000));
+        device.join();
+        return output;
+    };
+    const fs::path pdf = dir / "scan.pdf";
+    WriteFileBytes(pdf, printtest::MinimalPdf());
+    EXPECT_NE(print(pdf, "Office").find("RESULT 0"), std::string::npos);
+    // The document printed last is shown, a PDF too.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return main.View().url().fileName() == "scan.pdf"; }, 20000))
+        << main.View().url().toString().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return state.RecentPrints().size() == 1 &&
+                   state.RecentPrints()[0].startsWith("scan.pdf from 127.0.0.1 on qopra-pdf: printed");
+        },
+        20000))
+        << state.RecentPrints().join("|").toStdString();
+
+    const fs::path page = dir / "page.htm";
+    WriteFileBytes(page, "<html><body>page</body></html>");
+    EXPECT_NE(print(page, "qopra-null").find("RESULT 0"), std::string::npos);
+    const fs::path letter = dir / "letter.docx";
+    WriteFileBytes(letter, std::string("PK\x03\x04", 4) + std::string(100, '\x02'));
+    EXPECT_NE(print(letter, "qopra-null").find("RESULT 4"), std::string::npos);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return state.RecentPrints().size() == 3; }, 20000));
+    EXPECT_EQ(state.RecentPrints()[0],
+              "letter.docx from 127.0.0.1 on qopra-null: not printed: cannot print this type");
+
+    // Every printed document is in the history, the PDF too, and nothing that did not print.
+    CHistoryDlg& history = main.HistoryWindow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return history.RowCount() == 2; }, 20000));
+    int pdfRow = -1;
+    for (int row = 0; row < history.RowCount(); ++row) {
+        pdfRow = history.RecordAt(row).documentName == "scan.pdf" ? row : pdfRow;
+    }
+    ASSERT_GE(pdfRow, 0);
+    const fs::path kept = history.RecordAt(pdfRow).workingFolder;
+    EXPECT_TRUE(fs::exists(kept / "scan.pdf"));
+    // Deleting its row removes its kept folder.
+    auto* list = history.findChild<QTableWidget*>("historyList");
+    list->selectRow(pdfRow);
+    question.answer = true;
+    QTest::mouseClick(history.findChild<QPushButton*>("deleteButton"), Qt::LeftButton);
+    EXPECT_EQ(history.RowCount(), 1);
+    EXPECT_FALSE(fs::exists(kept));
 }
 
 TEST_F(MainWindowTest, APenDrivePluggedInShowsItsDocumentsWhichPrintWithTheirCopiesAndAreMarked) {

@@ -175,6 +175,7 @@ void CBrowserDlg::StartNext() {
         if (documentNameUpper.find(kPdfMarker) == std::string::npos && !BrowserCanShow(file)) {
             EventLog::Write("%s cannot be printed: the browser cannot show a document of its type",
                             documentName.c_str());
+            unsupportedType = true;
             Conclude(false, {}, UnsupportedType(documentName));
             continue;
         }
@@ -243,6 +244,7 @@ void CBrowserDlg::OnDownloadRequested(QWebEngineDownloadRequest* download) {
     if (phase == Phase::LoadingDocument && SameLocation(download->url(), documentUrl)) {
         EventLog::Write("%s cannot be printed: the browser cannot show a document of its type",
                         documentName.c_str());
+        unsupportedType = true;
         Finish(false, {}, UnsupportedType(documentName));
     }
 }
@@ -315,13 +317,14 @@ void CBrowserDlg::Conclude(bool printed, const std::vector<int>& jobIds, const s
     timeLimit.stop();
     ++serial;
     if (outcome) {
-        outcome->Report(printed, jobIds, reason);
+        outcome->Report(printed, jobIds, reason, unsupportedType);
         outcome.reset();
     }
     // A record handed over by a receiver of the signal waits its turn.
     phase = Phase::Concluding;
     emit documentDone(printed, static_cast<int>(jobIds.size()));
     phase = Phase::Idle;
+    unsupportedType = false;
 }
 
 void CBrowserDlg::Finish(bool printed, const std::vector<int>& jobIds, const std::string& reason) {

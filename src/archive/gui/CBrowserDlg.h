@@ -89,6 +89,8 @@ private:
     Phase phase = Phase::Idle;
     std::uint64_t serial = 0;
     std::int32_t copies = 0;
+    // The current record's document is of a type nothing here prints.
+    bool unsupportedType = false;
     std::string documentName;
     std::string documentNameUpper;
     std::string jobPrinterName;
