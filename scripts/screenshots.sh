@@ -80,6 +80,15 @@ XML
 <h1>Welcome to Qopra</h1><p>This page was sent from a tablet and printed on the office printer.</p>
 <ul><li>Printed through CUPS</li><li>Kept in the history</li></ul></body></html>
 HTML
+    # The main window before any document: the state of the service is all there is to see.
+    read -r x y < <(icon_position)
+    xdotool mousemove $((x + 11)) $((y + 15)) click 1
+    main=$(wait_window "print service|stampa")
+    shoot "$main" "main-state-$suffix"
+    xdotool windowactivate --sync "$main" 2>/dev/null || true
+    xdotool key --window "$main" Escape
+    sleep 0.5
+
     pad=("$bin/qopra-pad" --udp-port "$port" --pad-port "$((port + 1))" --timeout 30)
     "${pad[@]}" print "$data/Invoice.pdf" --printer Office >/dev/null 2>&1 || true
     "${pad[@]}" print "$data/Welcome.htm" --printer qopra-null --copies 2 >/dev/null 2>&1 || true

@@ -32,7 +32,7 @@ std::set<unsigned> Ids(std::initializer_list<std::pair<unsigned, unsigned>> rang
 }
 
 // Every language holds every text: the program's own, the port message and the notifications.
-const std::set<unsigned> kAll = Ids({{136, 172}, {192, 215}});
+const std::set<unsigned> kAll = Ids({{136, 172}, {192, 226}});
 
 // The placeholders each text must keep: a lost one would show a file or printer nowhere, an extra one
 // would read garbage.
@@ -47,11 +47,16 @@ std::string Placeholders(unsigned id) {
     case 197:
     case 200:
     case 201:
+    case 222:
         return "%1";
     case 198:
     case 202:
     case 203:
+    case 216:
+    case 219:
         return "%1%2";
+    case 224:
+        return "%1%2%3%4";
     default:
         return "";
     }
