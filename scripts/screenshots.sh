@@ -67,7 +67,8 @@ for lang in en-GB it-IT; do
 <?xml version="1.0" encoding="UTF-8"?>
 <settings><local_port>$port</local_port><pad_port>$((port + 1))</pad_port><local_address></local_address>
 <mac></mac><backup>1</backup><printers><printer>qopra-null</printer><printer>qopra-pdf</printer></printers>
-<aliases><alias>qopra-pdf|Office</alias></aliases><lang>$lang</lang><delay>30000</delay></settings>
+<aliases><alias>qopra-pdf|Office</alias></aliases><lang>$lang</lang><delay>30000</delay>
+<notify_printed>0</notify_printed></settings>
 XML
     XDG_DATA_HOME="$data" XDG_RUNTIME_DIR="$data" XDG_CONFIG_HOME="$data/config" "$bin/qopra2" \
         >"$data/out.txt" 2>&1 &
@@ -85,9 +86,6 @@ HTML
     xdotool mousemove $((x + 11)) $((y + 15)) click 1
     main=$(wait_window "print service|stampa")
     shoot "$main" "main-state-$suffix"
-    xdotool windowactivate --sync "$main" 2>/dev/null || true
-    xdotool key --window "$main" Escape
-    sleep 0.5
 
     pad=("$bin/qopra-pad" --udp-port "$port" --pad-port "$((port + 1))" --timeout 30)
     "${pad[@]}" print "$data/Invoice.pdf" --printer Office >/dev/null 2>&1 || true

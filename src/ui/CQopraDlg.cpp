@@ -105,6 +105,9 @@ QWebEngineView& CQopraDlg::View() {
         connect(view, &QWebEngineView::loadFinished, this, &CQopraDlg::OnLoadFinished);
         viewArea->layout()->addWidget(view);
         viewArea->show();
+        // The document takes most of the window, the state of the service the rest.
+        const int width = panes->width();
+        panes->setSizes({width - width / 3, width / 3});
         view->setZoomFactor(zoom / 100.0);
     }
     return *view;
@@ -149,7 +152,7 @@ void CQopraDlg::BuildLayout() {
     // The document on the left, the state of the service beside it: with no document yet, the state
     // is all there is to see.
     stateView = new ServiceStateView(this);
-    auto* panes = new QSplitter(Qt::Horizontal, this);
+    panes = new QSplitter(Qt::Horizontal, this);
     panes->setObjectName("panes");
     panes->addWidget(viewArea);
     panes->addWidget(stateView);

@@ -27,6 +27,7 @@ class QLabel;
 class QPrinter;
 class QPushButton;
 class QWebEngineView;
+class QSplitter;
 class ServiceStateView;
 class VolumeMonitor;
 struct PrintJobRecord;
@@ -138,6 +139,7 @@ private:
     Parts parts;
     QWidget* viewArea = nullptr;
     ServiceStateView* stateView = nullptr;
+    QSplitter* panes = nullptr;
     // The view goes before its profile (the destructor sees to it).
     std::unique_ptr<ConfinedBrowserProfile> browser;
     QWebEngineView* view = nullptr;
