@@ -67,11 +67,11 @@ void MainWindowController::SetDesktopNotifier(IDesktopNotifier* notifier) {
 }
 
 void MainWindowController::CheckPrinters() {
-    const bool listedBefore = problems.Known(ServiceProblems::Problem::NoPrinterOffered);
-    StartupChecks::ReportPrintersOffered(AppSettings::Instance(), Spooler::GetDestinations(), problems);
-    // An empty list is also traced, where a person watching the devices looks: they see none.
-    if (!listedBefore && problems.Known(ServiceProblems::Problem::NoPrinterOffered)) {
-        LogManager::Trace(problems.Current().back(), traceSink);
+    // What is said now is also traced, where a person watching the devices looks: an empty list (they
+    // see none) or a name that is no queue (their prints on it are refused).
+    for (const std::string& said :
+         StartupChecks::ReportPrintersOffered(AppSettings::Instance(), Spooler::GetDestinations(), problems)) {
+        LogManager::Trace(said, traceSink);
     }
     emit stateChanged();
 }
