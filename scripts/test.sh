@@ -28,5 +28,5 @@ exit $status
 ' || status=1
 scripts/render-icons.sh --check || status=1
 # A short run of every fuzz target on its seeds catches regressions; longer campaigns: scripts/fuzz.sh.
-scripts/fuzz.sh "${QOPRA_FUZZ_SECONDS:-20}" || status=1
+scripts/fuzz.sh "${QOPRA_FUZZ_SECONDS:-10}" || status=1
 exit $status

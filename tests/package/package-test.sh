@@ -58,6 +58,10 @@ expected=$work/expected
     for name in qopra2-tray qopra2-tray-arrival-1 qopra2-tray-arrival-2; do
         echo "./usr/share/icons/hicolor/scalable/status/$name.svg"
     done
+    # Large and HiDPI sizes of the application icon, for menus and launchers that want them.
+    for size in 64 128 256; do
+        echo "./usr/share/icons/hicolor/${size}x${size}/apps/qopra2.png"
+    done
     for size in 16 22 32 48; do
         echo "./usr/share/icons/hicolor/${size}x${size}/apps/qopra2.png"
         for name in qopra2-tray qopra2-tray-arrival-1 qopra2-tray-arrival-2; do
