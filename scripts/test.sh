@@ -14,6 +14,7 @@ cmake --build build-tsan -j"$(nproc)"
 # The Debian package from a Release build of what it holds; checked below, once the spooler runs.
 export QOPRA_PACKAGE
 QOPRA_PACKAGE=$(scripts/package.sh)
+echo "== dependencies and builds took ${SECONDS} s"
 
 status=0
 # Tests never touch the user's home, the system CUPS or the user's display.
@@ -26,6 +27,7 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j2
 tests/package/package-test.sh "$QOPRA_PACKAGE" || status=1
 exit $status
 ' || status=1
+echo "== tests done after ${SECONDS} s"
 scripts/render-icons.sh --check || status=1
 # A short run of every fuzz target on its seeds catches regressions; longer campaigns: scripts/fuzz.sh.
 scripts/fuzz.sh "${QOPRA_FUZZ_SECONDS:-10}" || status=1

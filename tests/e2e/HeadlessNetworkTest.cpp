@@ -256,7 +256,9 @@ TEST(HeadlessNetwork, TraceReaderThatIsGoneOrStuckHoldsNothingUp) {
         // The reader takes one line and goes: the next trace line meets a closed pipe.
         Settings settings = MakeSettings();
         HeadlessServer server(settings, {}, TraceReader::FirstLineGone);
-        ASSERT_TRUE(server.WaitFor(" is running on port "));
+        // Whichever line comes first (a warning about the offered printers may come before the
+        // start line) is the only one read.
+        ASSERT_TRUE(server.WaitFor(""));
         EXPECT_EQ(RunProgram(PadCommand(settings, {"list"})).exitCode, 0);
         EXPECT_EQ(RunProgram(PadCommand(settings, {"list"})).exitCode, 0);
         EXPECT_TRUE(server.Alive());
