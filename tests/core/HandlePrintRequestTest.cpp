@@ -119,6 +119,11 @@ TEST_F(HandlePrintRequestTest, PdfIsPrintedOnTheRealPrinterBehindTheAlias) {
     const auto job = printtest::FindJob("qopra-pdf", document);
     ASSERT_TRUE(job.has_value());
     EXPECT_EQ(job->copies, 2);
+    // A count that is no number prints one copy, and the trace names that one.
+    EXPECT_EQ(
+        Send(PrintMessage("c.7z", Archive(document, printtest::MinimalPdf()), "OFFICE", document, "abc")),
+        Result(0, 0));
+    EXPECT_TRUE(trace.WaitFor(": c.7z printed successfully n.1 copies on qopra-pdf"));
 
     EXPECT_EQ(
         Send(PrintMessage("a.7z", Archive(document, printtest::MinimalPdf()), "qopra-paused", document, "1")),

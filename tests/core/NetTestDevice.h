@@ -262,6 +262,9 @@ public:
             const std::string address = "127." + std::to_string(first) + "." + std::to_string(i / 200) + "." +
                                         std::to_string(1 + i % 200);
             Fd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            // The port may be held in reserve on every address (as the e2e servers' device port is).
+            const int on = 1;
+            setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             sockaddr_in target = MakeAddress(address, port);
             Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
             if (bind(listener.Get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 ||
