@@ -4,16 +4,9 @@
 #include <string>
 #include <vector>
 
-// A valid one-page PDF (correct cross references) whose page draws `pageContent`, a content stream.
-inline std::string SamplePdf(const std::string& pageContent) {
-    const std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>",
-        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
-        "/Resources << /Font << /F1 5 0 R >> >> >>",
-        "<< /Length " + std::to_string(pageContent.size()) + " >>\nstream\n" + pageContent + "\nendstream",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-    };
+// A valid PDF of `objects`, numbered from 1 (the first must be the catalogue), with correct cross
+// references.
+inline std::string PdfOfObjects(const std::vector<std::string>& objects) {
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -30,4 +23,16 @@ inline std::string SamplePdf(const std::string& pageContent) {
     pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
            std::to_string(xref) + "\n%%EOF\n";
     return pdf;
+}
+
+// A valid one-page PDF whose page draws `pageContent`, a content stream.
+inline std::string SamplePdf(const std::string& pageContent) {
+    return PdfOfObjects({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+        "/Resources << /Font << /F1 5 0 R >> >> >>",
+        "<< /Length " + std::to_string(pageContent.size()) + " >>\nstream\n" + pageContent + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    });
 }

@@ -2,7 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -15,6 +14,7 @@
 #include "app/IConfirmBox.h"
 #include "archive/KeptFolder.h"
 #include "config/gui/LocalizedText.h"
+#include "ui/DeleteKey.h"
 #include "ui/Mnemonics.h"
 
 namespace {
@@ -76,7 +76,7 @@ CHistoryDlg::CHistoryDlg(std::uint16_t language, PrintedDocuments& documents, QW
     layout->addLayout(buttons);
 
     // The keyboard reaches everything: Delete in the list, Enter previews.
-    list->installEventFilter(this);
+    DeleteKey::Attach(list, [this] { Delete(); });
     connect(list, &QTableWidget::activated, this, &CHistoryDlg::Preview);
     connect(previewButton, &QPushButton::clicked, this, &CHistoryDlg::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &CHistoryDlg::Delete);
@@ -180,14 +180,4 @@ void CHistoryDlg::DeleteRow(int row) {
     }
     records.erase(records.begin() + row);
     list->removeRow(row);
-}
-
-bool CHistoryDlg::eventFilter(QObject* watched, QEvent* event) {
-    // The Delete key in the list does what the Delete button does.
-    if (watched == list && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
-        Delete();
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
 }

@@ -44,9 +44,6 @@ public slots:
     // folders and rows of every selected row.
     void Delete();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 signals:
     // The main window's view should show this kept document.
     void showDocumentRequested(const PrintJobRecord& record);

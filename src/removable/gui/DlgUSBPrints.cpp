@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHideEvent>
-#include <QKeyEvent>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QShowEvent>
@@ -25,6 +24,7 @@
 #include "platform/Unicode.h"
 #include "removable/DocumentScan.h"
 #include "removable/gui/PrintProcessThread.h"
+#include "ui/DeleteKey.h"
 #include "ui/Mnemonics.h"
 
 namespace fs = std::filesystem;
@@ -112,7 +112,7 @@ DlgUSBPrints::DlgUSBPrints(std::uint16_t interfaceLanguage, Parts windowParts, Q
     layout->addWidget(list, 1);
     layout->addLayout(buttons);
 
-    list->installEventFilter(this);
+    DeleteKey::Attach(list, [this] { Delete(); });
     connect(printButton, &QPushButton::clicked, this, &DlgUSBPrints::Print);
     connect(previewButton, &QPushButton::clicked, this, &DlgUSBPrints::Preview);
     connect(deleteButton, &QPushButton::clicked, this, &DlgUSBPrints::Delete);
@@ -393,14 +393,4 @@ bool DlgUSBPrints::RemoveDocumentFolder(const fs::path& folder) {
     }
     EventLog::Write("Delete folder: %s", folder.c_str());
     return !error;
-}
-
-bool DlgUSBPrints::eventFilter(QObject* watched, QEvent* event) {
-    // The Delete key in the list does what the Delete button does.
-    if (watched == list && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
-        Delete();
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
 }

@@ -96,7 +96,6 @@ public slots:
     void Delete();
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     // A window manager places a window shown again by its frame, not by its contents: without this
     // the window would move down by its title bar after every Preview.
     void hideEvent(QHideEvent* event) override;
